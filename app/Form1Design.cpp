@@ -1,0 +1,89 @@
+// The window's design-time properties.  Positions and sizes are in twips
+// (15 to a pixel) unless a control lives in p1, whose user scale spreads
+// 6000 units across and 5940 down over its 396 x 396-pixel drawing area.
+
+#include "app/Form1.h"
+
+#include "platform/PictureFiles.h"
+
+void Form1::InitializeComponent()
+{
+    setCaption(QStringLiteral("Tessarine"));
+    setBorderStyle(1); // fixed single: the window cannot be resized
+    setMaxButton(false);
+    setClientSize(6000, 6675);
+    setStartUpPosition(2); // centred on the screen
+    setIcon(QStringLiteral(":/tessarine.ico"));
+
+    Picture2.setBorderStyle(platform::PictureBox::NoBorder);
+    Picture2.Move(120, 1680, 600, 600);
+    Picture2.setVisible(false);
+    Picture2.setPicture(platform::LoadPicture(QStringLiteral(":/thanks.jpg")));
+    Picture2.setAutoRedraw(false);
+    Picture2.setAutoSize(false);
+    Picture2.setTabIndex(6);
+
+    Command3.Move(3240, 75, 975, 495);
+    Command3.setCaption(QStringLiteral("打赏作者"));
+    Command3.setTabIndex(5);
+
+    Picture1.setBorderStyle(platform::PictureBox::NoBorder);
+    Picture1.Move(120, 735, 600, 600);
+    Picture1.setVisible(false);
+    Picture1.setAutoRedraw(true);
+    Picture1.setAutoSize(false);
+    Picture1.setTabIndex(4);
+
+    Check2.Move(1920, 120, 1095, 375);
+    Check2.setCaption(QStringLiteral("效果预览"));
+    Check2.setValue(0);
+    Check2.setTabIndex(3);
+
+    Command2.Move(4320, 75, 1575, 495);
+    Command2.setCaption(QStringLiteral("生成图片"));
+    Command2.setTabIndex(2);
+
+    Command1.Move(120, 75, 1455, 495);
+    Command1.setCaption(QStringLiteral("选择图片"));
+    Command1.setTabIndex(1);
+
+    p1.Move(0, 675, 6000, 6000); // sunken 2 px frame: 396 x 396 px inside
+    p1.setToolTipText(QStringLiteral("您可以直接把图片拖到这里."));
+    p1.setUserScale(6000, 5940);
+    p1.setAutoRedraw(true);
+    p1.setOLEDropMode(1);
+    p1.setTabIndex(0);
+
+    Picture3.setBorderStyle(platform::PictureBox::NoBorder);
+    Picture3.Move(2400, 480, 735, 615);
+    Picture3.setVisible(false);
+    Picture3.setAutoSize(true);
+    Picture3.setAutoRedraw(true);
+    Picture3.setTabIndex(7);
+
+    struct LineDesign
+    {
+        platform::Line& line;
+        float x1, y1, x2, y2;
+        bool visible;
+    };
+    for (const LineDesign& d : {LineDesign{Line3, 0, 2000, 6000, 2000, false},
+                                LineDesign{Line4, 0, 4000, 6000, 4000, false},
+                                LineDesign{Line2, 4000, 0, 4000, 6000, true},
+                                LineDesign{Line1, 2000, 0, 2000, 6000, true}}) {
+        d.line.setX1(d.x1);
+        d.line.setY1(d.y1);
+        d.line.setX2(d.x2);
+        d.line.setY2(d.y2);
+        d.line.setBorderColor(0x00FFFFFF);
+        d.line.setBorderWidth(4);
+        d.line.setVisible(d.visible);
+    }
+
+    Load = [this] { Form_Load(); };
+    Command1.Click = [this] { Command1_Click(); };
+    p1.OLEDragDrop = [this](platform::DataObject& data) { p1_OLEDragDrop(data); };
+    Command2.Click = [this] { Command2_Click(); };
+    Check2.Click = [this] { Check2_Click(); };
+    Command3.Click = [this] { Command3_Click(); };
+}

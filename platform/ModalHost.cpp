@@ -1,0 +1,90 @@
+#include "platform/ModalHost.h"
+
+#include "platform/RuntimeError.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+class QtModalHost final : public ModalHost
+{
+public:
+    void messageBox(const QString& prompt, int buttons, const QString& title,
+                    const QString& detail) override
+    {
+        QMessageBox box(iconFor(buttons), title, prompt, QMessageBox::Ok,
+                        QApplication::activeWindow());
+        if (!detail.isEmpty())
+            box.setInformativeText(detail);
+        // A busy cursor must not hang over a box that waits for a click.
+        const bool busy = QApplication::overrideCursor() != nullptr;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        box.exec();
+        if (busy)
+            QApplication::restoreOverrideCursor();
+    }
+
+    QString chooseFileToOpen() override
+    {
+        // No title, no filter: every file is listed, as people keep pictures
+        // under all kinds of names.
+        return QFileDialog::getOpenFileName(QApplication::activeWindow());
+    }
+
+    void reportUntrapped(const RuntimeError& error) override
+    {
+        messageBox(QStringLiteral("运行时错误 '%1':\n\n%2")
+                       .arg(int(error.number()))
+                       .arg(error.description()),
+                   16, QApplication::applicationName(), QString());
+        // Inside the event loop, leaving it lets the program end normally;
+        // before the loop runs (during start-up) there is nothing to leave.
+        if (QThread::currentThread()->loopLevel() > 0)
+            QCoreApplication::exit(EXIT_FAILURE);
+        else
+            std::exit(EXIT_FAILURE);
+    }
+
+private:
+    static QMessageBox::Icon iconFor(int buttons)
+    {
+        switch (buttons & 0x70) {
+        case 16:
+            return QMessageBox::Critical;
+        case 32:
+            return QMessageBox::Question;
+        case 48:
+            return QMessageBox::Warning;
+        case 64:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+        }
+    }
+};
+
+QtModalHost g_qtHost;
+ModalHost* g_host = nullptr;
+
+} // namespace
+
+ModalHost& modalHost()
+{
+    return g_host ? *g_host : g_qtHost;
+}
+
+ModalHost* setModalHost(ModalHost* host)
+{
+    ModalHost* previous = g_host;
+    g_host = host;
+    return previous;
+}
+
+} // namespace platform

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// A modal message box with an OK button.  buttons: 16 critical icon,
+// 64 information icon.  `detail` adds a smaller second text under the prompt.
+void MsgBox(const QString& prompt, int buttons, const QString& title,
+            const QString& detail = QString());
+
+} // namespace platform

@@ -1,0 +1,50 @@
+#include "platform/PictureFiles.h"
+
+#include "platform/ImageDecoder.h"
+#include "platform/RuntimeError.h"
+#include "platform/StagedPictures.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+QChar PathSeparator()
+{
+    return QDir::separator();
+}
+
+Picture LoadPicture()
+{
+    return Nothing;
+}
+
+Picture LoadPicture(const QString& path)
+{
+    DecodedPicture decoded = decodePictureFile(path);
+    if (decoded.image.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, decoded.error, path);
+    return Picture(std::move(decoded.image));
+}
+
+void SavePicture(const Picture& picture, const QString& path)
+{
+    StagedPictures file;
+    file.SavePicture(picture, path);
+    file.Commit();
+}
+
+bool SameFile(const QString& a, const QString& b)
+{
+    std::error_code error;
+    const bool same =
+        std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
+                                    std::filesystem::path(QFile::encodeName(b).toStdString()),
+                                    error);
+    return !error && same;
+}
+
+} // namespace platform
