@@ -246,8 +246,9 @@ struct IconEntry
     int bitCount;
 };
 
-// Palette images first for shells that take the first usable entry, the true-colour ones
-// after them; the order is checked by tests/resources/tst_icon.cpp.
+// The 256-colour set for old and low-colour displays comes first, then the true-colour
+// images; the second 16 px palette image is deliberate. tests/resources/tst_icon.cpp pins
+// this order, so change both together.
 constexpr IconEntry kIconEntries[] = {{48, 8},  {32, 8},  {16, 8}, {128, 24},
                                       {48, 32}, {32, 24}, {16, 8}};
 
