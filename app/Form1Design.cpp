@@ -13,7 +13,10 @@ void Form1::InitializeComponent()
     setMaxButton(false);
     setClientSize(6000, 6675);
     setStartUpPosition(2); // centred on the screen
-    setIcon(QStringLiteral(":/tessarine.ico"));
+    setIcon({QStringLiteral(":/icons/hicolor/16x16/apps/tessarine.png"),
+             QStringLiteral(":/icons/hicolor/32x32/apps/tessarine.png"),
+             QStringLiteral(":/icons/hicolor/48x48/apps/tessarine.png"),
+             QStringLiteral(":/icons/hicolor/128x128/apps/tessarine.png")});
 
     Picture2.setBorderStyle(platform::PictureBox::NoBorder);
     Picture2.Move(120, 1680, 600, 600);

@@ -11,7 +11,7 @@ Application::Application(int& argc, char** argv, const QString& name)
     : m_app(std::make_unique<QApplication>(argc, argv)), m_translator(std::make_unique<QTranslator>())
 {
     QApplication::setApplicationName(name);
-    QApplication::setDesktopFileName(QStringLiteral("tessarine"));
+    QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
     if (m_translator->load(QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
                            QStringLiteral("qtbase"), QStringLiteral("_"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -78,9 +78,12 @@ void Form::setStartUpPosition(int position)
     m_startUpPosition = position;
 }
 
-void Form::setIcon(const QString& path)
+void Form::setIcon(const QStringList& paths)
 {
-    m_window->setWindowIcon(QIcon(path));
+    QIcon icon;
+    for (const QString& path : paths)
+        icon.addFile(path);
+    m_window->setWindowIcon(icon);
 }
 
 void Form::Start()

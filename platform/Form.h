@@ -3,6 +3,7 @@
 #include "platform/Container.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -33,8 +34,9 @@ public:
     void setMaxButton(bool enabled);
     // 2: centred on the screen when first shown.
     void setStartUpPosition(int position);
-    // A picture resource (":/...") or file holding the window's icon.
-    void setIcon(const QString& path);
+    // The window's icon, from picture files or resources (":/...") of the
+    // same artwork at several sizes.
+    void setIcon(const QStringList& paths);
 
     // Raises Load.
     void Start();
