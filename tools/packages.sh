@@ -1,0 +1,30 @@
+# Debian 12 packages the project needs, sourced by the set-up scripts.
+
+# Building and running the program.
+TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
+    qt6-image-formats-plugins qt6-qpa-plugins qt6-translations-l10n libqt6svg6
+    fonts-noto-cjk libheif-dev libwmf-dev"
+
+# Running the tests: an X server for the real-window tests, tools that make
+# fixtures and test write faults, the fuzzer's compiler, the corpus of
+# broken pictures from Debian's test packages, and the Windows resource
+# compiler for the resource script.
+TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool libxcb1-dev libx11-dev
+    imagemagick libjpeg-turbo-progs libvips-tools util-linux e2fsprogs clang
+    libclang-rt-14-dev binutils-mingw-w64-x86-64 desktop-file-utils
+    libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc"
+
+# Installs what is missing of the given packages (as root, or through sudo).
+tessarine_install() {
+    missing=""
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO=sudo
+    $SUDO apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+}
