@@ -11,6 +11,7 @@
 //   --centred          place the window in the middle of the screen
 //   --fixed-centred    both of the above, like the real program
 //   --reject-drop      accept while hovering but turn the drop itself down
+//   --strip-height N   make the button strip N px high instead of 45, for a wrong-size window
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -31,8 +32,6 @@
 namespace {
 
 constexpr int kWidth = 400;
-constexpr int kStripHeight = 45;
-constexpr int kHeight = kStripHeight + kWidth;
 
 class DropArea : public QWidget
 {
@@ -92,6 +91,7 @@ int main(int argc, char** argv)
     bool fixed = false;
     bool centred = false;
     bool rejectDrop = false;
+    int stripHeight = 45;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& arg = args.at(i);
@@ -105,6 +105,13 @@ int main(int argc, char** argv)
             fixed = centred = true;
         } else if (arg == QLatin1String("--reject-drop")) {
             rejectDrop = true;
+        } else if (arg == QLatin1String("--strip-height") && i + 1 < args.size()) {
+            bool ok = false;
+            stripHeight = args.at(++i).toInt(&ok);
+            if (!ok || stripHeight < 0 || stripHeight > 1000) {
+                std::fprintf(stderr, "drop_receiver: bad strip height\n");
+                return 1;
+            }
         } else {
             std::fprintf(stderr, "drop_receiver: unknown option %s\n", qPrintable(arg));
             return 1;
@@ -117,8 +124,9 @@ int main(int argc, char** argv)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
+    const int height = stripHeight + kWidth;
     auto* strip = new QWidget(&window);
-    strip->setFixedSize(kWidth, kStripHeight);
+    strip->setFixedSize(kWidth, stripHeight);
     auto* stripLayout = new QHBoxLayout(strip);
     stripLayout->setContentsMargins(4, 4, 4, 4);
     stripLayout->addWidget(new QPushButton(QStringLiteral("Open"), strip));
@@ -127,9 +135,9 @@ int main(int argc, char** argv)
     layout->addWidget(new DropArea(rejectDrop, &window));
 
     if (fixed) {
-        window.setFixedSize(kWidth, kHeight);
+        window.setFixedSize(kWidth, height);
     } else {
-        window.resize(kWidth, kHeight);
+        window.resize(kWidth, height);
         // Without a layout constraint the window would still refuse to shrink below its
         // children, so lift that too: "not fixed" has to look resizable to the checker.
         layout->setSizeConstraint(QLayout::SetNoConstraint);
@@ -140,7 +148,7 @@ int main(int argc, char** argv)
     // so the position check has something to catch.
     if (centred) {
         window.move(screen.x() + (screen.width() - kWidth) / 2,
-                    screen.y() + (screen.height() - kHeight) / 2);
+                    screen.y() + (screen.height() - height) / 2);
     } else {
         window.move(screen.topLeft());
     }

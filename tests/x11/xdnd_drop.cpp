@@ -27,8 +27,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdarg>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -247,8 +247,7 @@ private:
     struct Atoms
     {
         xcb_atom_t aware, proxy, selection, enter, position, status, leave, drop, finished;
-        xcb_atom_t actionCopy, typeList, uriList, textPlain, targets, timestamp, utf8String,
-            netWmName;
+        xcb_atom_t actionCopy, typeList, uriList, textPlain, targets, timestamp, netWmName;
     };
 
     bool connect();
@@ -278,8 +277,8 @@ private:
     xcb_connection_t* m_conn = nullptr;
     xcb_window_t m_root = XCB_NONE;
     xcb_window_t m_source = XCB_NONE;
-    xcb_window_t m_target = XCB_NONE;      // the XdndAware window, named in every message
-    xcb_window_t m_messagesTo = XCB_NONE;  // where messages go: the target or its proxy
+    xcb_window_t m_target = XCB_NONE;     // the XdndAware window, named in every message
+    xcb_window_t m_messagesTo = XCB_NONE; // where messages go: the target or its proxy
     uint32_t m_version = kOurVersion;
     xcb_timestamp_t m_time = XCB_CURRENT_TIME;
     int16_t m_rootX = 0;
@@ -315,7 +314,7 @@ bool DragSource::connect()
         xcb_screen_next(&it);
     m_root = it.data->root;
 
-    // Ask for all atoms first and collect the answers afterwards: one round trip, not 17.
+    // Ask for all atoms first and collect the answers afterwards: one round trip, not 16.
     struct Wanted
     {
         xcb_atom_t* slot;
@@ -323,23 +322,14 @@ bool DragSource::connect()
         xcb_intern_atom_cookie_t cookie;
     };
     std::vector<Wanted> wanted = {
-        {&m_atoms.aware, "XdndAware", {}},
-        {&m_atoms.proxy, "XdndProxy", {}},
-        {&m_atoms.selection, "XdndSelection", {}},
-        {&m_atoms.enter, "XdndEnter", {}},
-        {&m_atoms.position, "XdndPosition", {}},
-        {&m_atoms.status, "XdndStatus", {}},
-        {&m_atoms.leave, "XdndLeave", {}},
-        {&m_atoms.drop, "XdndDrop", {}},
-        {&m_atoms.finished, "XdndFinished", {}},
-        {&m_atoms.actionCopy, "XdndActionCopy", {}},
-        {&m_atoms.typeList, "XdndTypeList", {}},
-        {&m_atoms.uriList, "text/uri-list", {}},
-        {&m_atoms.textPlain, "text/plain", {}},
-        {&m_atoms.targets, "TARGETS", {}},
-        {&m_atoms.timestamp, "TIMESTAMP", {}},
-        {&m_atoms.utf8String, "UTF8_STRING", {}},
-        {&m_atoms.netWmName, "_NET_WM_NAME", {}},
+        {&m_atoms.aware, "XdndAware", {}},         {&m_atoms.proxy, "XdndProxy", {}},
+        {&m_atoms.selection, "XdndSelection", {}}, {&m_atoms.enter, "XdndEnter", {}},
+        {&m_atoms.position, "XdndPosition", {}},   {&m_atoms.status, "XdndStatus", {}},
+        {&m_atoms.leave, "XdndLeave", {}},         {&m_atoms.drop, "XdndDrop", {}},
+        {&m_atoms.finished, "XdndFinished", {}},   {&m_atoms.actionCopy, "XdndActionCopy", {}},
+        {&m_atoms.typeList, "XdndTypeList", {}},   {&m_atoms.uriList, "text/uri-list", {}},
+        {&m_atoms.textPlain, "text/plain", {}},    {&m_atoms.targets, "TARGETS", {}},
+        {&m_atoms.timestamp, "TIMESTAMP", {}},     {&m_atoms.netWmName, "_NET_WM_NAME", {}},
     };
     for (auto& w : wanted)
         w.cookie = xcb_intern_atom(m_conn, 0, static_cast<uint16_t>(std::strlen(w.name)), w.name);
@@ -367,8 +357,7 @@ std::string DragSource::atomName(xcb_atom_t atom)
 std::optional<std::string> DragSource::textProperty(xcb_window_t window, xcb_atom_t property)
 {
     XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        m_conn,
-        xcb_get_property(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+        m_conn, xcb_get_property(m_conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
         nullptr));
     if (!reply || reply->type == XCB_NONE || reply->format != 8) return std::nullopt;
     return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())),
@@ -419,8 +408,8 @@ std::optional<xcb_window_t> DragSource::searchByName(xcb_window_t parent, int de
 std::optional<xcb_window_t> DragSource::findTopLevel()
 {
     if (m_options.windowId) {
-        XcbPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
-            m_conn, xcb_get_geometry(m_conn, *m_options.windowId), nullptr));
+        XcbPtr<xcb_get_geometry_reply_t> geometry(
+            xcb_get_geometry_reply(m_conn, xcb_get_geometry(m_conn, *m_options.windowId), nullptr));
         if (!geometry) {
             std::fprintf(stderr, "xdnd_drop: no window 0x%x\n", *m_options.windowId);
             return std::nullopt;
@@ -469,8 +458,7 @@ int DragSource::findTarget(xcb_window_t topLevel)
     xcb_window_t current = m_root;
     for (int depth = 0; depth < 64; ++depth) {
         XcbPtr<xcb_translate_coordinates_reply_t> step(xcb_translate_coordinates_reply(
-            m_conn, xcb_translate_coordinates(m_conn, m_root, current, m_rootX, m_rootY),
-            nullptr));
+            m_conn, xcb_translate_coordinates(m_conn, m_root, current, m_rootX, m_rootY), nullptr));
         if (!step || step->child == XCB_NONE) break;
         current = step->child;
         if (auto version = cardinalProperty(current, m_atoms.aware, XCB_ATOM_ATOM)) {
@@ -484,8 +472,8 @@ int DragSource::findTarget(xcb_window_t topLevel)
         return NoTarget;
     }
     if (m_version < kOldestVersion) {
-        std::fprintf(stderr, "xdnd_drop: window 0x%x speaks XDND version %u, too old\n",
-                     m_target, m_version);
+        std::fprintf(stderr, "xdnd_drop: window 0x%x speaks XDND version %u, too old\n", m_target,
+                     m_version);
         return NoTarget;
     }
     m_version = std::min(m_version, kOurVersion);
@@ -496,8 +484,8 @@ int DragSource::findTarget(xcb_window_t topLevel)
         if (cardinalProperty(*proxy, m_atoms.proxy, XCB_ATOM_WINDOW) == proxy)
             m_messagesTo = *proxy;
     }
-    trace("target 0x%x (via 0x%x), version %u, root point %d,%d", m_target, m_messagesTo,
-          m_version, m_rootX, m_rootY);
+    trace("target 0x%x (via 0x%x), version %u, root point %d,%d", m_target, m_messagesTo, m_version,
+          m_rootX, m_rootY);
     return Dropped;
 }
 
@@ -512,8 +500,8 @@ bool DragSource::createSourceWindow()
     // Owning a selection needs a real server time, and the only way to learn one is to
     // change a property and read the time off the notification.
     const char name[] = "xdnd_drop";
-    xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_source, XCB_ATOM_WM_NAME,
-                        XCB_ATOM_STRING, 8, sizeof(name) - 1, name);
+    xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_source, XCB_ATOM_WM_NAME, XCB_ATOM_STRING,
+                        8, sizeof(name) - 1, name);
     const std::array<xcb_atom_t, 2> types = {m_atoms.uriList, m_atoms.textPlain};
     xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_source, m_atoms.typeList, XCB_ATOM_ATOM,
                         32, types.size(), types.data());
@@ -561,8 +549,8 @@ XcbPtr<xcb_generic_event_t> DragSource::nextEvent(Clock::time_point deadline)
             const uint8_t kind = event->response_type & 0x7f;
             if (kind == 0) {
                 const auto* error = reinterpret_cast<xcb_generic_error_t*>(event.get());
-                std::fprintf(stderr, "xdnd_drop: X error %u (request %u.%u)\n",
-                             error->error_code, error->major_code, error->minor_code);
+                std::fprintf(stderr, "xdnd_drop: X error %u (request %u.%u)\n", error->error_code,
+                             error->major_code, error->minor_code);
                 m_failed = true;
                 return nullptr;
             }
@@ -600,8 +588,7 @@ std::optional<xcb_client_message_event_t> DragSource::waitForMessage(xcb_atom_t 
         if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) continue;
         const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event.get());
         // Answers name the target window in their first field; anything else is stale.
-        if (message->type == type && message->format == 32 &&
-            message->data.data32[0] == m_target)
+        if (message->type == type && message->format == 32 && message->data.data32[0] == m_target)
             return *message;
         trace("ignoring client message %s", atomName(message->type).c_str());
     }
@@ -666,8 +653,8 @@ int DragSource::run()
     const uint32_t count = static_cast<uint32_t>(m_uris.size());
     const auto describeTarget = [&] {
         return std::to_string(count) + (count == 1 ? " file" : " files") + " at " +
-               std::to_string(*m_options.x) + "," + std::to_string(*m_options.y) +
-               " of window " + hexId(*topLevel);
+               std::to_string(*m_options.x) + "," + std::to_string(*m_options.y) + " of window " +
+               hexId(*topLevel);
     };
 
     // Two types fit in the message itself, so the type list flag (bit 0) stays clear.
@@ -710,8 +697,8 @@ int DragSource::run()
     const std::string action =
         m_version < 5 ? std::string("unknown") : atomName(finished->data.data32[2]);
     if (!accepted) {
-        std::printf("xdnd_drop: not accepted: target 0x%x finished without taking %s\n",
-                    m_target, describeTarget().c_str());
+        std::printf("xdnd_drop: not accepted: target 0x%x finished without taking %s\n", m_target,
+                    describeTarget().c_str());
         return NotAccepted;
     }
     std::printf("xdnd_drop: dropped %s; target 0x%x finished with %s after %d data request%s\n",
