@@ -7,10 +7,6 @@
 
 namespace platform {
 
-namespace {
-constexpr const char* TabIndexProperty = "tessarineTabIndex";
-}
-
 Control::Control(Container& container, QWidget* widget) : m_container(container), m_widget(widget)
 {
 }

@@ -33,6 +33,9 @@ public:
 
     [[nodiscard]] QWidget* widget() const { return m_widget; }
 
+    // The widget property that carries the tab index, for the form's tab order.
+    static constexpr const char* TabIndexProperty = "tessarineTabIndex";
+
 protected:
     Control(Container& container, QWidget* widget);
     // The smallest outer size, in pixels, that still leaves a drawing area.

@@ -1,5 +1,6 @@
 #include "platform/Form.h"
 
+#include "platform/Control.h"
 #include "platform/RuntimeError.h"
 
 #include <QGuiApplication>
@@ -113,7 +114,7 @@ void Form::focusFirstInTabOrder()
 {
     std::vector<std::pair<int, QWidget*>> order;
     for (QWidget* child : m_window->findChildren<QWidget*>()) {
-        const QVariant index = child->property("tessarineTabIndex");
+        const QVariant index = child->property(Control::TabIndexProperty);
         if (index.isValid() && child->isVisibleTo(m_window.get()) &&
             child->focusPolicy() & Qt::TabFocus)
             order.emplace_back(index.toInt(), child);

@@ -6,6 +6,9 @@
 #include "platform/PictureBox.h"
 #include "platform/PictureFiles.h"
 #include "platform/RuntimeError.h"
+#include "platform/Controls.h"
+#include "platform/DataObject.h"
+#include "support/FakeModalHost.h"
 #include "support/Fixtures.h"
 
 #include <QFile>
@@ -36,6 +39,9 @@ private slots:
     void loadPictureRaisesOnWhatIsNoPicture_data();
     void loadPictureRaisesOnWhatIsNoPicture();
     void sameFileComparesIdentity();
+    void untrappedErrorsAreReported();
+    void checkBoxRaisesClickForCodeToo();
+    void dropDataWithoutFilesRaises();
 
 private:
     QTemporaryDir m_dir;
@@ -292,6 +298,48 @@ void TestPlatform::sameFileComparesIdentity()
     QVERIFY(QFile::link(path, m_dir.filePath("link.png")));
     QVERIFY(SameFile(path, m_dir.filePath("link.png")));
     QVERIFY(!SameFile(path, m_dir.filePath("other.png")));
+}
+
+// An error no handler trapped reaches the report (which ends the program);
+// what the handler did before the error stays done.
+void TestPlatform::untrappedErrorsAreReported()
+{
+    FakeModalHost host;
+    bool before = false;
+    dispatchEvent([&] {
+        before = true;
+        throw RuntimeError(RuntimeError::PermissionDenied, "Permission denied");
+    });
+    QVERIFY(before);
+    QCOMPARE(host.untrapped, QStringList("Permission denied"));
+    dispatchEvent([] {});
+    QCOMPARE(host.untrapped.size(), 1);
+}
+
+// A handler that resets the box from inside its Click sees one more Click,
+// with the new value, and no more.
+void TestPlatform::checkBoxRaisesClickForCodeToo()
+{
+    Form form;
+    CheckBox box(form);
+    QList<int> seen;
+    box.Click = [&] {
+        seen << box.Value();
+        if (box.Value() == 1)
+            box.setValue(0);
+    };
+    box.setValue(1);
+    QCOMPARE(seen, QList<int>({1, 0}));
+    box.setValue(0); // no change, no Click
+    QCOMPARE(seen.size(), 2);
+}
+
+void TestPlatform::dropDataWithoutFilesRaises()
+{
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, (void)DataObject().Files(1));
+    const DataObject three(QStringList{"/a/1.png", "/b/2.png", "/c/3.png"});
+    QCOMPARE(three.Files(1), QString("/a/1.png"));
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, (void)three.Files(4));
 }
 
 QTEST_MAIN(TestPlatform)
