@@ -18,9 +18,15 @@ using namespace decode;
 // not a photo or a drawing but a mistake.
 constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
 
-DecodedPicture failure(QString reason) { return {QImage(), std::move(reason)}; }
+DecodedPicture failure(QString reason)
+{
+    return {QImage(), std::move(reason)};
+}
 
-DecodedPicture success(QImage image) { return {toOpaqueSrgb(std::move(image)), QString()}; }
+DecodedPicture success(QImage image)
+{
+    return {toOpaqueSrgb(std::move(image)), QString()};
+}
 
 DecodedPicture fromDecoded(DecodeResult result)
 {
@@ -29,22 +35,28 @@ DecodedPicture fromDecoded(DecodeResult result)
 }
 
 // An icon file holds the same picture at several sizes; the largest one is the picture, and
-// among equally large entries the one with the most colour depth wins. Icons are small, so
-// decoding every entry costs nothing worth avoiding.
+// among equally large entries the deepest one. Only the chosen entry is decoded, so a damaged
+// largest entry fails instead of quietly giving a smaller picture.
 DecodedPicture readLargestIcon(QImageReader& reader)
 {
-    QImage best;
+    int best = -1;
+    qint64 bestArea = 0;
+    int bestDepth = 0;
     for (int i = 0; i < reader.imageCount(); ++i) {
         if (!reader.jumpToImage(i)) break;
-        QImage candidate = reader.read();
-        if (candidate.isNull()) continue;
-        const qint64 area = qint64(candidate.width()) * candidate.height();
-        const qint64 bestArea = qint64(best.width()) * best.height();
-        if (area > bestArea || (area == bestArea && candidate.depth() > best.depth()))
-            best = std::move(candidate);
+        const QSize size = reader.size();
+        const qint64 area = qint64(size.width()) * size.height();
+        const int depth = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
+        if (area > bestArea || (area == bestArea && depth > bestDepth)) {
+            best = i;
+            bestArea = area;
+            bestDepth = depth;
+        }
     }
-    if (best.isNull()) return failure(reader.errorString());
-    return success(std::move(best));
+    QImage image;
+    if (best < 0 || !reader.jumpToImage(best) || !reader.read(&image))
+        return failure(reader.errorString());
+    return success(std::move(image));
 }
 
 DecodedPicture readWithQt(QFile& file)

@@ -18,12 +18,12 @@ template <typename T, void (*Release)(T*)> struct Releaser
     void operator()(T* p) const { Release(p); }
 };
 using Context = std::unique_ptr<heif_context, Releaser<heif_context, heif_context_free>>;
-using Handle =
-    std::unique_ptr<heif_image_handle, Releaser<const heif_image_handle, heif_image_handle_release>>;
-using Options =
-    std::unique_ptr<heif_decoding_options, Releaser<heif_decoding_options, heif_decoding_options_free>>;
-using Nclx =
-    std::unique_ptr<heif_color_profile_nclx, Releaser<heif_color_profile_nclx, heif_nclx_color_profile_free>>;
+using Handle = std::unique_ptr<heif_image_handle,
+                               Releaser<const heif_image_handle, heif_image_handle_release>>;
+using Options = std::unique_ptr<heif_decoding_options,
+                                Releaser<heif_decoding_options, heif_decoding_options_free>>;
+using Nclx = std::unique_ptr<heif_color_profile_nclx,
+                             Releaser<heif_color_profile_nclx, heif_nclx_color_profile_free>>;
 
 void ensureLibraryInitialised()
 {
@@ -138,7 +138,8 @@ DecodeResult decodeHeif(const QByteArray& data)
     if (error.code != heif_error_Ok) return failure(error);
 
     int stride = 0;
-    const uint8_t* pixels = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const uint8_t* pixels =
+        heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(decoded, heif_channel_interleaved);
     const int height = heif_image_get_height(decoded, heif_channel_interleaved);
     if (!pixels || width <= 0 || height <= 0) {

@@ -32,7 +32,9 @@ QString openPictureFile(const QString& path, QFile& file)
 
     // Look before opening: opening a FIFO waits for a writer, and opening some devices has
     // side effects, so only regular files may get as far as open().
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(native.constData(), &info) != 0) return describeErrno(errno);
     if (QString reason = describeType(info); !reason.isEmpty()) return reason;
 

@@ -22,6 +22,8 @@ QString describe(wmf_error_t error)
     case wmf_E_EOF:
         return QStringLiteral("Metafile is truncated");
     case wmf_E_BadFile:
+        // With the file already in memory this means libwmf could not load its own fonts.
+        return QStringLiteral("Metafile cannot be read (libwmf found no fonts)");
     case wmf_E_BadFormat:
         return QStringLiteral("Metafile is damaged");
     default:
@@ -89,12 +91,15 @@ DecodeResult decodeWmf(const QByteArray& data)
     wmfD_Rect bbox{};
     if (wmf_scan(api.get(), 0, &bbox) != wmf_E_None) return {QImage(), describe(api->err)};
 
+    // With a placeable header this is the drawing's physical size at 96 dpi; a plain metafile
+    // has none, and libwmf then takes its logical units as points.
     unsigned int width = 0;
     unsigned int height = 0;
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
         return {QImage(), describe(api->err)};
     if (width == 0 || height == 0) return {QImage(), QStringLiteral("Metafile has no size")};
-    if (!fitsAllocationLimit(width, height)) return {QImage(), QStringLiteral("Image is too large")};
+    if (!fitsAllocationLimit(width, height))
+        return {QImage(), QStringLiteral("Image is too large")};
 
     wmf_gd_t* device = WMF_GD_GetData(api.get());
     device->type = wmf_gd_image;
