@@ -77,6 +77,7 @@ private slots:
     void flattensOntoWhite();
     void refusesHugeHeadersQuickly_data();
     void refusesHugeHeadersQuickly();
+    void acceptsTwoHundredMegapixels();
     void survivesTruncation_data();
     void survivesTruncation();
     void refusesWhatIsNoPicture_data();
@@ -302,6 +303,10 @@ void DecodeTest::flattensOntoWhite_data()
     QImage palette(16, 16, QImage::Format_Indexed8);
     palette.setColorTable({qRgba(255, 0, 0, 128)});
     palette.fill(0);
+    QTest::newRow("png-16bit-half-p3")
+        << fixtures::encodeWithQt(
+               tagged(half.convertToFormat(QImage::Format_RGBA64), QColorSpace::DisplayP3), "png")
+        << "t.png" << pink << 2;
     QTest::newRow("png-palette-half")
         << fixtures::encodeWithQt(palette, "png") << "t.png" << pink << 0;
     QTest::newRow("webp-half") << fixtures::encodeWithQt(half, "webp") << "t.webp" << pink << 0;
@@ -415,6 +420,18 @@ void DecodeTest::refusesHugeHeadersQuickly()
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed()) + " ms"));
     QVERIFY(decoded.image.isNull());
     QVERIFY(!decoded.error.isEmpty());
+}
+
+// Qt's own default allocation limit would turn this away; a 20000 x 10000 GIF whose one-pixel
+// frame leaves the rest of the screen to the background is the cheapest picture that size.
+void DecodeTest::acceptsTwoHundredMegapixels()
+{
+    const QByteArray gif("GIF89a\x20\x4e\x10\x27\x80\0\0\0\0\0\xff\xff\xff"
+                         ",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;",
+                         36);
+    const auto decoded = platform::decodePictureFile(write(QStringLiteral("wide.gif"), gif));
+    QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
+    QCOMPARE(decoded.image.size(), QSize(20000, 10000));
 }
 
 void DecodeTest::survivesTruncation_data()
