@@ -7,7 +7,10 @@
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace platform::decode {
 namespace {
@@ -37,30 +40,51 @@ struct ApiDeleter
 };
 using Api = std::unique_ptr<wmfAPI, ApiDeleter>;
 
-// gd keeps true-colour pixels as 0xAARRGGBB with a 7-bit alpha where 0 means opaque.
-QImage imageFromGdPixels(const int* pixels, int width, int height)
+constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
+
+// The frame a placeable header promises, in libwmf's device units (points), measured from the
+// window origin, which writers set to the frame's top-left corner. Drawing this frame rather
+// than the extent of the strokes keeps the picture's margins; plain metafiles have no frame.
+bool placeableFrame(const QByteArray& data, wmfD_Rect& frame)
 {
-    QImage image(width, height, QImage::Format_ARGB32);
-    if (image.isNull()) return image;
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        const int* source = pixels + qsizetype(y) * width;
-        for (int x = 0; x < width; ++x) {
-            const auto gd = quint32(source[x]);
-            const quint32 transparency = (gd >> 24) & 0x7f;
-            const quint32 alpha = 255 - (transparency * 255 + 63) / 127;
-            line[x] = (alpha << 24) | (gd & 0xffffff);
-        }
-    }
-    return image;
+    if (data.size() < 22 || qFromLittleEndian<quint32>(data.constData()) != kPlaceableKey)
+        return false;
+    const auto word = [&](int at) { return qFromLittleEndian<qint16>(data.constData() + at); };
+    const int unitsPerInch = quint16(word(14));
+    const int width = word(10) - word(6);
+    const int height = word(12) - word(8);
+    if (unitsPerInch == 0 || width <= 0 || height <= 0) return false;
+    frame.TL = {0.0f, 0.0f};
+    frame.BR = {float(width) * 72.0f / float(unitsPerInch),
+                float(height) * 72.0f / float(unitsPerInch)};
+    return true;
 }
+
+// libwmf's gd device can hand out its raw canvas, but nothing exported frees that canvas
+// afterwards; as PNG output the canvas is freed inside libwmf, so we take the PNG bytes.
+struct MemoryFile
+{
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* file = open_memstream(&bytes, &size);
+    ~MemoryFile()
+    {
+        if (file) std::fclose(file);
+        std::free(bytes);
+    }
+    QByteArray take()
+    {
+        std::fclose(std::exchange(file, nullptr));
+        return QByteArray(bytes, qsizetype(size));
+    }
+};
 
 } // namespace
 
 bool looksLikeWmf(QByteArrayView head)
 {
     if (head.size() < 6) return false;
-    if (qFromLittleEndian<quint32>(head.data()) == 0x9AC6CDD7u) return true;
+    if (qFromLittleEndian<quint32>(head.data()) == kPlaceableKey) return true;
     // A plain metafile header: type 1 (memory) or 2 (disk), a nine-word header, and
     // version 0x0100 or 0x0300.
     const quint16 type = qFromLittleEndian<quint16>(head.data());
@@ -101,18 +125,20 @@ DecodeResult decodeWmf(const QByteArray& data)
     if (!fitsAllocationLimit(width, height))
         return {QImage(), QStringLiteral("Image is too large")};
 
+    placeableFrame(data, bbox);
+    MemoryFile png;
+    if (!png.file) return {QImage(), QStringLiteral("Out of memory")};
     wmf_gd_t* device = WMF_GD_GetData(api.get());
-    device->type = wmf_gd_image;
+    device->type = wmf_gd_png;
+    device->flags |= WMF_GD_OUTPUT_FILE;
+    device->file = png.file;
     device->width = width;
     device->height = height;
     device->bbox = bbox;
     if (wmf_play(api.get(), 0, &bbox) != wmf_E_None) return {QImage(), describe(api->err)};
-    if (!device->gd_image) return {QImage(), describe(wmf_E_DeviceError)};
 
-    const int* pixels = wmf_gd_image_pixels(device->gd_image);
-    if (!pixels) return {QImage(), describe(wmf_E_DeviceError)};
-    QImage image = imageFromGdPixels(pixels, int(width), int(height));
-    if (image.isNull()) return {QImage(), QStringLiteral("Out of memory")};
+    QImage image = QImage::fromData(png.take(), "PNG");
+    if (image.isNull()) return {QImage(), describe(wmf_E_DeviceError)};
     return {std::move(image), QString()};
 }
 

@@ -136,8 +136,8 @@ void DecodeTest::addFormatRows()
     const QImage probe = fixtures::probe(kProbeSize);
     const QRgb greyMark = qRgb(qGray(kProbeMark), qGray(kProbeMark), qGray(kProbeMark));
     auto add = [&](const char* row, const QByteArray& bytes, const char* name, int tolerance,
-                   QSize size = kProbeSize, QRgb mark = kProbeMark) {
-        QTest::newRow(row) << bytes << QString::fromLatin1(name) << size << mark << kProbeField
+                   QSize size = kProbeSize, QRgb mark = kProbeMark, QRgb field = kProbeField) {
+        QTest::newRow(row) << bytes << QString::fromLatin1(name) << size << mark << field
                            << tolerance;
     };
     using fixtures::JpegKind;
@@ -168,6 +168,8 @@ void DecodeTest::addFormatRows()
         "a.ico", 0, QSize(48, 48));
     add("heic", fixtures::encodeHeic(probe), "a.heic", 12);
     add("wmf-placeable", fixtures::wmfProbe(kProbeSize), "a.wmf", 0);
+    add("wmf-frame-with-margins", fixtures::wmfProbe(kProbeSize, true, false), "a.wmf", 0,
+        kProbeSize, kProbeMark, qRgb(255, 255, 255));
     // Without a placeable header libwmf reads the twips as points, so the drawing comes out
     // 4/3 times the twips' count divided by 15.
     add("wmf-plain", fixtures::wmfProbe(kProbeSize, false), "a.wmf", 0, QSize(1281, 641));
