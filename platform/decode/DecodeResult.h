@@ -4,7 +4,7 @@
 
 namespace platform::decode {
 
-// What a format-specific decoder hands back before normalisation: the image in whatever format
+// What one format's decoder hands back before normalisation: the image in whatever format
 // and colour space was convenient for the library, tagged with its colour space if known.
 struct DecodeResult
 {
