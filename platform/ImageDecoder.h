@@ -2,10 +2,11 @@
 #include <QImage>
 #include <QString>
 namespace platform {
-struct DecodedPicture {
-    QImage image;   // null on failure; otherwise Format_RGB32, opaque, sRGB, upright
-    QString error;  // reason on failure (the reader's errorString() or ours), empty on success
+struct DecodedPicture
+{
+    QImage image;  // null on failure; otherwise Format_RGB32, opaque, sRGB, upright
+    QString error; // reason on failure (the reader's errorString() or ours), empty on success
 };
 // Reads and decodes the picture file at `path` once.
 [[nodiscard]] DecodedPicture decodePictureFile(const QString& path);
-}
+} // namespace platform

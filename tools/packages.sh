@@ -3,14 +3,14 @@
 # Building and running the program.
 TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
     qt6-image-formats-plugins qt6-qpa-plugins qt6-translations-l10n libqt6svg6
-    fonts-noto-cjk libheif-dev libwmf-dev"
+    fonts-noto-cjk fonts-urw-base35 libheif-dev libwmf-dev"
 
 # Running the tests: an X server for the real-window tests, tools that make
 # fixtures and test write faults, the fuzzer's compiler, the corpus of
 # broken pictures from Debian's test packages, and the Windows resource
 # compiler for the resource script.
 TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool libxcb1-dev libx11-dev
-    imagemagick libjpeg-turbo-progs libvips-tools util-linux e2fsprogs clang
+    imagemagick libjpeg-turbo-progs libjpeg62-turbo-dev libvips-tools util-linux e2fsprogs clang
     libclang-rt-14-dev binutils-mingw-w64-x86-64 desktop-file-utils
     libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc"
 

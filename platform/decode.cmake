@@ -1,0 +1,32 @@
+# Picture decoding. Included by the platform library's CMakeLists after
+# add_library(tessarine_platform ...). Qt reads the common formats; libheif reads HEIF/HEIC and
+# libwmf draws Windows metafiles, neither of which Qt 6.4 can read.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
+# libwmf.pc lists every library libwmf itself was linked against; we only need its own two
+# (the shared objects pull in the rest), and its include flags for freetype.
+pkg_check_modules(TESSARINE_WMF REQUIRED libwmf)
+find_library(TESSARINE_WMF_LIBRARY wmf REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
+find_library(TESSARINE_WMFLITE_LIBRARY wmflite REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
+
+target_sources(tessarine_platform PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/DecodeResult.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Limits.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
+)
+target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS})
+target_link_libraries(tessarine_platform PRIVATE
+    Qt6::Gui
+    PkgConfig::TESSARINE_HEIF
+    ${TESSARINE_WMF_LIBRARY}
+    ${TESSARINE_WMFLITE_LIBRARY}
+)

@@ -1,0 +1,162 @@
+#include "HeifDecoder.h"
+
+#include "Limits.h"
+
+#include <QColorSpace>
+#include <QtEndian>
+
+#include <libheif/heif.h>
+
+#include <array>
+#include <memory>
+
+namespace platform::decode {
+namespace {
+
+template <typename T, void (*Release)(T*)> struct Releaser
+{
+    void operator()(T* p) const { Release(p); }
+};
+using Context = std::unique_ptr<heif_context, Releaser<heif_context, heif_context_free>>;
+using Handle = std::unique_ptr<heif_image_handle,
+                               Releaser<const heif_image_handle, heif_image_handle_release>>;
+using Options = std::unique_ptr<heif_decoding_options,
+                                Releaser<heif_decoding_options, heif_decoding_options_free>>;
+using Nclx = std::unique_ptr<heif_color_profile_nclx,
+                             Releaser<heif_color_profile_nclx, heif_nclx_color_profile_free>>;
+
+void ensureLibraryInitialised()
+{
+    // Reference-counted in libheif; one reference for the life of the program is enough.
+    static const bool initialised = [] { return heif_init(nullptr).code == heif_error_Ok; }();
+    Q_UNUSED(initialised);
+}
+
+DecodeResult failure(const heif_error& error)
+{
+    return {QImage(), QString::fromUtf8(error.message)};
+}
+
+QColorSpace::TransferFunction transferOf(heif_transfer_characteristics transfer, float& gamma)
+{
+    switch (transfer) {
+    case heif_transfer_characteristic_linear:
+        return QColorSpace::TransferFunction::Linear;
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_M:
+        gamma = 2.2f;
+        return QColorSpace::TransferFunction::Gamma;
+    case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G:
+        gamma = 2.8f;
+        return QColorSpace::TransferFunction::Gamma;
+    default:
+        // The video curves (BT.709, BT.601, BT.2020) are close enough to sRGB's for a preview,
+        // and the HDR curves cannot be shown faithfully on an sRGB picture anyway.
+        return QColorSpace::TransferFunction::SRgb;
+    }
+}
+
+// nclx boxes describe colour by code points instead of a profile; only primaries wider or other
+// than sRGB's need a conversion.
+QColorSpace colourSpaceFromNclx(const heif_color_profile_nclx& nclx)
+{
+    float gamma = 0.0f;
+    const auto transfer = transferOf(nclx.transfer_characteristics, gamma);
+    const bool srgbPrimaries = nclx.color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+                               nclx.color_primaries == heif_color_primaries_unspecified;
+    if (srgbPrimaries) {
+        if (transfer == QColorSpace::TransferFunction::SRgb) return {};
+        return QColorSpace(QColorSpace::Primaries::SRgb, transfer, gamma);
+    }
+    return QColorSpace(QPointF(nclx.color_primary_white_x, nclx.color_primary_white_y),
+                       QPointF(nclx.color_primary_red_x, nclx.color_primary_red_y),
+                       QPointF(nclx.color_primary_green_x, nclx.color_primary_green_y),
+                       QPointF(nclx.color_primary_blue_x, nclx.color_primary_blue_y), transfer,
+                       gamma);
+}
+
+QColorSpace colourSpaceOf(const heif_image_handle* handle)
+{
+    if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle); size > 0) {
+        QByteArray icc(qsizetype(size), Qt::Uninitialized);
+        if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok) {
+            const QColorSpace space = QColorSpace::fromIccProfile(icc);
+            if (space.isValid()) return space;
+        }
+    }
+    heif_color_profile_nclx* raw = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
+        return {};
+    const Nclx nclx(raw);
+    return colourSpaceFromNclx(*nclx);
+}
+
+} // namespace
+
+bool looksLikeHeif(QByteArrayView head)
+{
+    static constexpr std::array<const char*, 8> brands = {"heic", "heix", "mif1", "msf1",
+                                                          "heim", "heis", "hevc", "hevx"};
+    if (head.size() < 16 || head.sliced(4, 4) != "ftyp") return false;
+    // The box holds the major brand at 8 and the compatible brands from 16 to its end; the
+    // minor version at 12 is not a brand.
+    const qsizetype boxSize = qFromBigEndian<quint32>(head.data());
+    const qsizetype end = qMin(head.size(), boxSize);
+    for (qsizetype at = 8; at + 4 <= end; at += 4) {
+        if (at == 12) continue;
+        for (const char* brand : brands)
+            if (head.sliced(at, 4) == brand) return true;
+    }
+    return false;
+}
+
+DecodeResult decodeHeif(const QByteArray& data)
+{
+    ensureLibraryInitialised();
+    const Context context(heif_context_alloc());
+    if (!context) return {QImage(), QStringLiteral("Out of memory")};
+    heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.constData(),
+                                                                  size_t(data.size()), nullptr);
+    if (error.code != heif_error_Ok) return failure(error);
+
+    heif_image_handle* rawHandle = nullptr;
+    error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
+    if (error.code != heif_error_Ok) return failure(error);
+    const Handle handle(rawHandle);
+
+    // The handle reports the size after rotation and cropping, which is what gets allocated.
+    if (!fitsAllocationLimit(heif_image_handle_get_width(handle.get()),
+                             heif_image_handle_get_height(handle.get())))
+        return {QImage(), QStringLiteral("Image is too large")};
+
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const Options options(heif_decoding_options_alloc());
+    options->convert_hdr_to_8bit = 1; // transformations stay on: libheif applies irot/imir/clap
+    heif_image* decoded = nullptr;
+    error = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                              options.get());
+    if (error.code != heif_error_Ok) return failure(error);
+
+    int stride = 0;
+    const uint8_t* pixels =
+        heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int height = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (!pixels || width <= 0 || height <= 0) {
+        heif_image_release(decoded);
+        return {QImage(), QStringLiteral("HEIF image has no pixel data")};
+    }
+    QImage::Format format = QImage::Format_RGB888;
+    if (alpha)
+        format = heif_image_handle_is_premultiplied_alpha(handle.get())
+                     ? QImage::Format_RGBA8888_Premultiplied
+                     : QImage::Format_RGBA8888;
+    // Wrap libheif's buffer instead of copying it; normalisation makes the one RGB32 copy.
+    QImage image(
+        pixels, width, height, stride, format,
+        [](void* heifImage) { heif_image_release(static_cast<heif_image*>(heifImage)); }, decoded);
+    image.setColorSpace(colourSpaceOf(handle.get()));
+    return {std::move(image), QString()};
+}
+
+} // namespace platform::decode
