@@ -5,7 +5,9 @@
 #include "app/Form1.h"
 #include "support/FakeModalHost.h"
 #include "support/Fixtures.h"
+#include "tools/fixtures/PictureFixtures.h"
 
+#include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -42,6 +44,8 @@ private slots:
     void failedWritesKeepEveryOldFile_data();
     void failedWritesKeepEveryOldFile();
     void theLoadedPictureIsNeverOverwritten();
+    void tilesShowWhatThePersonSaw_data();
+    void tilesShowWhatThePersonSaw();
 
 private:
     QString load(const QImage& picture, const QString& name = QStringLiteral("photo.png"));
@@ -256,6 +260,78 @@ void TestCutting::theLoadedPictureIsNeverOverwritten()
     QCOMPARE(m_host->messages[0].title, QString("警告："));
     QCOMPARE(contents(path), original);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList("5.jpg"));
+}
+
+// Nine plain blocks of distinct colours, one for each tile.
+static QImage nineBlocks(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int n = 3 * (3 * y / height) + 3 * x / width;
+            image.setPixel(x, y, qRgb(30 * n, 240 - 25 * n, (n % 2) * 200 + 20));
+        }
+    return image;
+}
+
+void TestCutting::tilesShowWhatThePersonSaw_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QImage>("seen");
+    QTest::addColumn<int>("tolerance");
+    const QImage upright = nineBlocks(90, 60);
+    for (int orientation : {3, 6, 8})
+        QTest::addRow("jpeg turned by exif %d", orientation)
+            << fixtures::encodeWithQt(fixtures::storedForOrientation(upright, orientation), "jpeg",
+                                      orientation)
+            << upright << 12;
+    if (fixtures::canEncodeHeic())
+        QTest::newRow("heic turned by exif 6")
+            << fixtures::encodeHeic(fixtures::storedForOrientation(upright, 6), 6) << upright << 16;
+
+    // A phone's Display P3 colour comes out as the sRGB colour it shows as.
+    QImage p3(90, 60, QImage::Format_RGB32);
+    p3.fill(qRgb(200, 100, 50));
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    QImage p3Seen(90, 60, QImage::Format_RGB32);
+    p3Seen.fill(qRgb(215, 93, 31));
+    QTest::newRow("display p3") << fixtures::encodeWithQt(p3, "png") << p3Seen << 2;
+
+    // Half-transparent red lies on white, not black.
+    QImage half(90, 60, QImage::Format_ARGB32);
+    half.fill(qRgba(255, 0, 0, 128));
+    QImage halfSeen(90, 60, QImage::Format_RGB32);
+    halfSeen.fill(qRgb(255, 127, 127));
+    QTest::newRow("half transparent") << fixtures::encodeWithQt(half, "png") << halfSeen << 1;
+}
+
+// Each tile's middle shows, upright and in the colours the person saw, the
+// middle of its third of the picture.
+void TestCutting::tilesShowWhatThePersonSaw()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QImage, seen);
+    QFETCH(int, tolerance);
+    const QString path = m_dir->filePath("photo.img");
+    fixtures::writeText(path, file);
+    m_host->choices << path;
+    m_form->Command1.press();
+    m_form->Command2.press();
+    QCOMPARE(m_host->messages.size(), size_t(1));
+    QCOMPARE(m_host->messages[0].prompt, Done);
+    for (int n = 1; n <= 9; ++n) {
+        QImageReader reader(tilePaths().at(n - 1));
+        reader.setDecideFormatFromContent(true);
+        const QImage tile = reader.read();
+        QCOMPARE(tile.size(), QSize(30, 20));
+        const QRgb got = tile.pixel(15, 10);
+        const QRgb want = seen.pixel(30 * ((n - 1) % 3) + 15, 20 * ((n - 1) / 3) + 10);
+        QVERIFY2(std::abs(qRed(got) - qRed(want)) <= tolerance &&
+                     std::abs(qGreen(got) - qGreen(want)) <= tolerance &&
+                     std::abs(qBlue(got) - qBlue(want)) <= tolerance,
+                 qPrintable(QString("tile %1: %2 vs %3").arg(n).arg(QColor(got).name(),
+                                                                     QColor(want).name())));
+    }
 }
 
 QTEST_MAIN(TestCutting)
