@@ -12,95 +12,8 @@ if [ $# -ne 2 ]; then
 fi
 prog=$1
 drop=$2
-if [ -z "${DISPLAY:-}" ]; then
-    echo "real_drop: DISPLAY is not set; run it through with_xvfb.sh" >&2
-    exit 2
-fi
-for tool in xdotool import convert identify; do
-    if ! command -v $tool >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed (Debian packages xdotool, imagemagick)"
-        exit 77
-    fi
-done
-
-work=$(mktemp -d) || exit 2
-pid=
-cleanup() {
-    if [ -n "$pid" ]; then
-        kill "$pid" 2>/dev/null
-        tries=0
-        while kill -0 "$pid" 2>/dev/null && [ $tries -lt 20 ]; do
-            sleep 0.1
-            tries=$((tries + 1))
-        done
-        kill -9 "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 2' INT TERM
-
-fail() {
-    echo "FAIL: $1"
-    exit 1
-}
-# The program's last words, for the failures where it died.
-last_words() { tail -n 1 "$work/log" 2>/dev/null; }
-pass() { echo "PASS: $1"; }
-
-# Pixels of the window, as "X,Y=RRGGBB ...", in client coordinates (no window manager, so
-# the top-level window is the client area).
-pixels() {
-    format=
-    for point in "$@"; do
-        format="$format ${point}=%[hex:u.p{$point}]"
-    done
-    import -window "$win" -depth 8 ppm:- 2>/dev/null | convert - -format "${format# }" info:
-}
-# Waits up to 5 s for the preview to show WANT at each POINT: preview_shows WANT POINT...
-preview_shows() {
-    want=$1
-    shift
-    expected=
-    for point in "$@"; do expected="$expected $point=$want"; done
-    tries=0
-    while :; do
-        seen=$(pixels "$@")
-        [ "$seen" = "${expected# }" ] && return 0
-        [ $tries -ge 50 ] && return 1
-        sleep 0.1
-        tries=$((tries + 1))
-    done
-}
-# The program's visible top-level windows other than the main one, one "ID NAME" a line.
-others() {
-    for w in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
-        [ "$w" = "$win" ] || echo "$w $(xdotool getwindowname "$w" 2>/dev/null)"
-    done
-}
-# Waits up to 10 s for a window titled TITLE with the keyboard focus; sets $box.
-wait_box() {
-    tries=0
-    while [ $tries -lt 100 ]; do
-        box=$(others | awk -v t="$1" '{ id = $1; sub(/^[^ ]* /, "") } $0 == t { print id }')
-        [ -n "$box" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$box" ] && return 0
-        kill -0 "$pid" 2>/dev/null || fail "program: exited while a box titled '$1' was awaited: $(last_words)"
-        sleep 0.1
-        tries=$((tries + 1))
-    done
-    return 1
-}
-# Closes the box with Return, as a person would; fails if it stays.
-close_box() {
-    xdotool key Return
-    tries=0
-    while others | grep -q "^$box "; do
-        [ $tries -ge 50 ] && fail "box: '$1' still open 5 s after Return"
-        sleep 0.1
-        tries=$((tries + 1))
-    done
-}
+me=real_drop
+. "$(dirname "$0")/real_program_lib.sh"
 
 # The pictures. "one" is striped red | green | blue, so a stretched preview is told apart
 # from one drawn at its own size or shifted. The three-file drop puts the green picture
@@ -112,17 +25,7 @@ yellow="$work/other/黄色 图 yellow.png"
 convert -size 60x60 xc:yellow "$yellow" || exit 2
 convert -size 60x60 xc:magenta "$work/other/magenta.png" || exit 2
 
-"$prog" >"$work/log" 2>&1 &
-pid=$!
-win=
-tries=0
-while [ -z "$win" ]; do
-    win=$(xdotool search --all --onlyvisible --pid "$pid" --name '^Tessarine$' 2>/dev/null | head -n 1)
-    kill -0 "$pid" 2>/dev/null || fail "start: $prog exited before showing its window: $(last_words)"
-    [ $tries -ge 150 ] && fail "start: no window titled 'Tessarine' within 15 s"
-    sleep 0.1
-    tries=$((tries + 1))
-done
+start_program
 
 # The drawing area is client (2,47)-(397,442): its corners and its middle.
 top_left=2,47
@@ -172,7 +75,8 @@ for n in 1 2 3 4 5 6 7 8 9; do
 done
 stray=$(ls "$work/one" "$work/other" | grep '^[1-9]\.jpg$')
 [ -z "$stray" ] || fail "generate: tiles written outside the loaded picture's folder"
-close_box "completion box"
+xdotool key Return
+box_gone "completion box after Return"
 pass "nine 40x25 BMP tiles beside the first dropped picture; Return closes the box"
 
 # The name with a space and Chinese characters, dropped on its own, must load too.
