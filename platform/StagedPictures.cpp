@@ -79,6 +79,26 @@ void putLE(char* at, quint32 value, int bytes)
         at[i] = char((value >> (8 * i)) & 0xFF);
 }
 
+// One row of 0xffRRGGBB pixels as blue, green, red bytes.  Four pixels at a
+// time become three 32-bit words, which is several times faster than
+// storing byte by byte; the pixels are little-endian words in memory.
+void packRow(const QRgb* pixel, int width, char* out)
+{
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    int x = 0;
+    for (; x + 4 <= width; x += 4, pixel += 4, out += 12) {
+        const quint32 words[3] = {(pixel[0] & 0xFFFFFF) | (pixel[1] << 24),
+                                  ((pixel[1] >> 8) & 0xFFFF) | (pixel[2] << 16),
+                                  ((pixel[2] >> 16) & 0xFF) | (pixel[3] << 8)};
+        std::memcpy(out, words, sizeof words);
+    }
+    for (; x < width; ++x, ++pixel, out += 3) {
+        out[0] = char(qBlue(*pixel));
+        out[1] = char(qGreen(*pixel));
+        out[2] = char(qRed(*pixel));
+    }
+}
+
 bool writeAll(QFile& file, const char* data, qint64 size)
 {
     return file.write(data, size) == size;
@@ -115,14 +135,7 @@ bool writeBitmap(QFile& file, const QImage& image)
     while (y >= 0) {
         char* out = chunk.data();
         for (qint64 n = 0; n < rowsPerChunk && y >= 0; ++n, --y) {
-            const auto* pixel = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-            auto* byte = reinterpret_cast<uchar*>(out);
-            for (int x = 0; x < width; ++x) {
-                const QRgb p = pixel[x];
-                byte[3 * x] = uchar(qBlue(p));
-                byte[3 * x + 1] = uchar(qGreen(p));
-                byte[3 * x + 2] = uchar(qRed(p));
-            }
+            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), width, out);
             out += rowBytes; // the padding stays zero
         }
         if (!writeAll(file, chunk.data(), out - chunk.data()))
