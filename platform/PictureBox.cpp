@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace platform {
 
@@ -368,6 +369,34 @@ QImage reduced(const QImage& image, QSize target)
     return source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// Draws `source` of `image` smoothly scaled into `target`.  A large drawing
+// is drawn as two bands of rows at once, on two threads: each painter draws
+// the same picture with the same transformation and is only clipped to its
+// band, so every pixel comes out exactly as from one painter.
+void drawInBands(QImage& drawing, const QRectF& target, const QImage& image, const QRectF& source)
+{
+    constexpr qsizetype bandsFrom = 512 * 1024; // pixels; below that a thread costs more
+    const int height = drawing.height();
+    if (qsizetype(drawing.width()) * height < bandsFrom || height < 2 ||
+        drawing.devicePixelRatio() != 1.0) {
+        QPainter painter(&drawing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image, source);
+        return;
+    }
+    uchar* bits = drawing.bits(); // detached once, here, not by each painter
+    auto band = [&](int top, int bottom) {
+        QImage rows(bits, drawing.width(), height, drawing.bytesPerLine(), drawing.format());
+        QPainter painter(&rows);
+        painter.setClipRect(QRect(0, top, drawing.width(), bottom - top));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image, source);
+    };
+    std::thread lower(band, height / 2, height);
+    band(0, height / 2);
+    lower.join();
+}
+
 } // namespace
 
 // x, y, width, height in this box's units; the source in the picture's pixels.
@@ -403,17 +432,17 @@ void PictureBox::paint(const QImage& image, double x, double y, double width, do
     // drawing to keep.
     const bool coversAll = isWhole(target) && whole(target).contains(area) &&
                            QRectF(imageRect).contains(source) && !image.hasAlphaChannel();
-    QPainter painter(&drawingToPaint(coversAll));
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QImage& drawing = drawingToPaint(coversAll);
     const bool wholePicture = source == QRectF(imageRect);
     if (wholePicture && isWhole(target) && target.width() >= 1 && target.height() >= 1 &&
         (target.width() < image.width() || target.height() < image.height())) {
         const QRect t = whole(target);
+        QPainter painter(&drawing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(t.topLeft(), reduced(image, t.size()));
     } else {
-        painter.drawImage(target, image, source);
+        drawInBands(drawing, target, image, source);
     }
-    painter.end();
     repaint();
 }
 
