@@ -17,4 +17,6 @@ done
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARINE_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target tessarine_bench >/dev/null
 export QT_QPA_PLATFORM=offscreen
+mkdir -p -m 700 build-bench/runtime
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$PWD/build-bench/runtime}"
 exec build-bench/bench/tessarine_bench report "${TESSARINE_BENCH_DIR:-build-bench/pictures}" "${1:-5}"
