@@ -3,6 +3,7 @@
 #include "platform/Line.h"
 #include "platform/RuntimeError.h"
 
+#include <QColorSpace>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace platform {
 
@@ -34,6 +36,8 @@ protected:
         QPainter painter(this);
         const QRect area = contentsRect();
         painter.setClipRect(area);
+        if (m_owner.m_unsettled)
+            painter.fillRect(area, palette().color(QPalette::Window));
         painter.drawImage(area.topLeft(), m_owner.m_drawing);
         // Lines lie over whatever was drawn into the box, and are not part
         // of its persistent drawing.
@@ -172,23 +176,113 @@ void PictureBox::outerSizeChanged()
         resizeDrawing();
 }
 
+namespace {
+
+// What an image carries besides its pixels.  A drawing that is made anew
+// where the old one would have been drawn over keeps the old one's, so the
+// bitmaps written from it stay the same to the byte (dots per metre).
+void copyMetadata(const QImage& from, QImage& to)
+{
+    to.setDotsPerMeterX(from.dotsPerMeterX());
+    to.setDotsPerMeterY(from.dotsPerMeterY());
+    to.setOffset(from.offset());
+    to.setDevicePixelRatio(from.devicePixelRatio());
+    to.setColorSpace(from.colorSpace());
+    for (const QString& key : from.textKeys())
+        to.setText(key, from.text(key));
+}
+
+QImage metadataOf(const QImage& image)
+{
+    QImage look(1, 1, QImage::Format_RGB32);
+    if (!image.isNull())
+        copyMetadata(image, look);
+    return look;
+}
+
+// The rows `rect` of `image` without copying them: the result reads the
+// picture's own pixels and keeps it alive; drawing into it copies them first.
+QImage borrowedRows(const QImage& image, const QRect& rect)
+{
+    if (rect == image.rect())
+        return image;
+    auto* owner = new QImage(image);
+    QImage rows(owner->constScanLine(rect.y()) + qsizetype(rect.x()) * 4, rect.width(),
+                rect.height(), owner->bytesPerLine(), owner->format(),
+                [](void* held) { delete static_cast<QImage*>(held); }, owner);
+    copyMetadata(image, rows);
+    return rows;
+}
+
+// The top-left part of an RGB32 image that fits into `size`.
+QImage fittedInto(const QImage& image, QSize size)
+{
+    return borrowedRows(image, QRect(QPoint(0, 0), image.size().boundedTo(size)));
+}
+
+} // namespace
+
 // The drawing follows the drawing area's size; what was drawn stays at the
 // top-left corner and new space takes the background colour.
 void PictureBox::resizeDrawing()
 {
     const QSize area(areaWidthPixels(), areaHeightPixels());
-    if (m_drawing.size() == area)
+    if (m_area == area)
         return;
-    QImage drawing(area, QImage::Format_RGB32);
+    m_area = area;
+    // A drawing made at the new size: what was drawn is kept, cut to the
+    // new size at once so that growing again later shows background there.
+    if (!m_drawing.isNull())
+        m_drawing = fittedInto(m_drawing, area);
+    m_unsettledLook = QImage(1, 1, QImage::Format_RGB32);
+    m_unsettled = true;
+    if (m_userScale)
+        setUserScale(m_userScaleWidth, m_userScaleHeight);
+    repaint();
+}
+
+// Makes the drawing that is kept lazily, as the area's background with the
+// remembered top-left part on it.
+void PictureBox::settleDrawing() const
+{
+    if (!m_unsettled)
+        return;
+    QImage drawing(m_area, QImage::Format_RGB32);
+    copyMetadata(m_unsettledLook, drawing);
     drawing.fill(m_box->palette().color(QPalette::Window));
     if (!m_drawing.isNull()) {
         QPainter painter(&drawing);
         painter.drawImage(0, 0, m_drawing);
     }
     m_drawing = std::move(drawing);
-    if (m_userScale)
-        setUserScale(m_userScaleWidth, m_userScaleHeight);
-    repaint();
+    m_unsettled = false;
+    m_borrowed = false;
+}
+
+platform::Picture PictureBox::Image() const
+{
+    settleDrawing();
+    return platform::Picture(m_drawing);
+}
+
+// The drawing, ready to be drawn into.  When what follows covers every
+// pixel, a drawing that is shared, borrowed or not yet made is replaced by a
+// new one left unfilled, instead of being copied or filled first.
+QImage& PictureBox::drawingToPaint(bool coversAll)
+{
+    if (coversAll && (m_unsettled || m_borrowed || !m_drawing.isDetached())) {
+        QImage fresh(m_area, QImage::Format_RGB32);
+        copyMetadata(m_unsettled ? m_unsettledLook : m_drawing, fresh);
+        m_drawing = std::move(fresh);
+        m_unsettled = false;
+        m_borrowed = false;
+    }
+    settleDrawing();
+    if (m_borrowed) {
+        m_drawing.detach(); // copies the borrowed rows
+        m_borrowed = false;
+    }
+    return m_drawing; // QPainter copies it if it is still shared
 }
 
 void PictureBox::setPicture(const platform::Picture& picture)
@@ -202,17 +296,31 @@ void PictureBox::setPicture(const platform::Picture& picture)
     redrawFromPicture();
 }
 
+// The picture at the top-left corner over the background.  An RGB32
+// picture is not copied: the drawing shares it, or borrows the part of it
+// that fits, until somebody draws into the drawing.
 void PictureBox::redrawFromPicture()
 {
     const QImage& image = m_picture.image();
-    if (image.size() == m_drawing.size() && image.format() == QImage::Format_RGB32) {
-        m_drawing = image; // shared, not copied
-    } else {
-        m_drawing.fill(m_box->palette().color(QPalette::Window));
-        if (!image.isNull()) {
-            QPainter painter(&m_drawing);
-            painter.drawImage(0, 0, image);
+    if (image.isNull() || image.format() == QImage::Format_RGB32) {
+        const QImage look = metadataOf(m_unsettled ? m_unsettledLook : m_drawing);
+        if (image.size() == m_area) {
+            m_drawing = image; // shared, not copied
+            m_unsettled = false;
+            m_borrowed = false;
+        } else {
+            m_drawing = image.isNull() ? QImage() : fittedInto(image, m_area);
+            m_unsettled = m_drawing.size() != m_area;
+            m_borrowed = !image.isNull() && m_drawing.size() != image.size();
+            m_unsettledLook = look;
+            if (!m_unsettled)
+                copyMetadata(look, m_drawing);
         }
+    } else {
+        QImage& drawing = drawingToPaint(true);
+        drawing.fill(m_box->palette().color(QPalette::Window));
+        QPainter painter(&drawing);
+        painter.drawImage(0, 0, image);
     }
     repaint();
 }
@@ -261,6 +369,34 @@ QImage reduced(const QImage& image, QSize target)
     return source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// Draws `source` of `image` smoothly scaled into `target`.  A large drawing
+// is drawn as two bands of rows at once, on two threads: each painter draws
+// the same picture with the same transformation and is only clipped to its
+// band, so every pixel comes out exactly as from one painter.
+void drawInBands(QImage& drawing, const QRectF& target, const QImage& image, const QRectF& source)
+{
+    constexpr qsizetype bandsFrom = 512 * 1024; // pixels; below that a thread costs more
+    const int height = drawing.height();
+    if (qsizetype(drawing.width()) * height < bandsFrom || height < 2 ||
+        drawing.devicePixelRatio() != 1.0) {
+        QPainter painter(&drawing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image, source);
+        return;
+    }
+    uchar* bits = drawing.bits(); // detached once, here, not by each painter
+    auto band = [&](int top, int bottom) {
+        QImage rows(bits, drawing.width(), height, drawing.bytesPerLine(), drawing.format());
+        QPainter painter(&rows);
+        painter.setClipRect(QRect(0, top, drawing.width(), bottom - top));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image, source);
+    };
+    std::thread lower(band, height / 2, height);
+    band(0, height / 2);
+    lower.join();
+}
+
 } // namespace
 
 // x, y, width, height in this box's units; the source in the picture's pixels.
@@ -276,31 +412,37 @@ void PictureBox::paint(const QImage& image, double x, double y, double width, do
         !std::isfinite(source.width()) || !std::isfinite(source.height()))
         throw RuntimeError(RuntimeError::Overflow, QStringLiteral("Overflow"));
 
-    const QRect area(QPoint(0, 0), m_drawing.size());
+    const QRect area(QPoint(0, 0), m_area);
     const QRect imageRect = image.rect();
     // The exact case, as when a picture whose sides divide by three is cut:
     // the source is whole pixels, as large as the drawing area, and fills it.
-    // Copy the rows (or share the whole picture) instead of resampling.
+    // Borrow the rows (or share the whole picture) instead of resampling; a
+    // tile is then written straight from the picture's own rows.
     if (isWhole(target) && isWhole(source) && whole(target) == area &&
         whole(source).size() == area.size() && imageRect.contains(whole(source)) &&
         image.format() == QImage::Format_RGB32) {
-        const QRect rows = whole(source);
-        m_drawing = rows == imageRect ? image : image.copy(rows);
+        m_drawing = borrowedRows(image, whole(source));
+        m_unsettled = false;
+        m_borrowed = whole(source) != imageRect;
         repaint();
         return;
     }
 
-    QPainter painter(&m_drawing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // An opaque picture drawn over the whole area leaves nothing of the old
+    // drawing to keep.
+    const bool coversAll = isWhole(target) && whole(target).contains(area) &&
+                           QRectF(imageRect).contains(source) && !image.hasAlphaChannel();
+    QImage& drawing = drawingToPaint(coversAll);
     const bool wholePicture = source == QRectF(imageRect);
     if (wholePicture && isWhole(target) && target.width() >= 1 && target.height() >= 1 &&
         (target.width() < image.width() || target.height() < image.height())) {
         const QRect t = whole(target);
+        QPainter painter(&drawing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(t.topLeft(), reduced(image, t.size()));
     } else {
-        painter.drawImage(target, image, source);
+        drawInBands(drawing, target, image, source);
     }
-    painter.end();
     repaint();
 }
 

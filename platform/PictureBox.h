@@ -34,7 +34,7 @@ public:
     void setPicture(const platform::Picture& picture);
 
     // The persistent drawing at the drawing area's size.
-    [[nodiscard]] platform::Picture Image() const { return platform::Picture(m_drawing); }
+    [[nodiscard]] platform::Picture Image() const;
 
     // Draws `picture` scaled into (X1, Y1, Width1, Height1); the second form
     // draws only its source rectangle (X2, Y2, Width2, Height2).  All values
@@ -85,6 +85,8 @@ private:
     void outerSizeChanged() override;
     void resizeDrawing();
     void redrawFromPicture();
+    void settleDrawing() const;
+    QImage& drawingToPaint(bool coversAll);
     void paint(const QImage& image, double x, double y, double width, double height, double sx,
                double sy, double sw, double sh);
     void addLine(Line* line) { m_lines.push_back(line); }
@@ -93,7 +95,17 @@ private:
 
     PictureBoxWidget* m_box;
     platform::Picture m_picture;
-    QImage m_drawing;
+    // The drawing is kept lazily: while m_unsettled, it is the background
+    // colour at m_area's size with m_drawing (possibly null) at its top-left
+    // corner and m_unsettledLook's metadata, and is made only when somebody
+    // looks at it or draws into part of it.  A 24-megapixel picture that is
+    // replaced or cleared right away then never costs a second buffer.
+    // m_drawing may also borrow another picture's rows (copied on a write).
+    mutable QImage m_drawing;
+    mutable QImage m_unsettledLook; // 1 x 1, carries the metadata only
+    mutable bool m_unsettled = false;
+    mutable bool m_borrowed = false; // m_drawing reads another picture's rows
+    QSize m_area;
     std::vector<Line*> m_lines;
     Scale m_scale = Twips;
     bool m_userScale = false;

@@ -3,17 +3,23 @@
 // read-only files and folders refuse writes as they do for a person.
 
 #include "app/Form1.h"
+#include "platform/ImageDecoder.h"
 #include "support/FakeModalHost.h"
 #include "support/Fixtures.h"
 #include "tools/fixtures/PictureFixtures.h"
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -46,6 +52,9 @@ private slots:
     void theLoadedPictureIsNeverOverwritten();
     void tilesShowWhatThePersonSaw_data();
     void tilesShowWhatThePersonSaw();
+    void tilesAreTheBitmapsQtWrites_data();
+    void tilesAreTheBitmapsQtWrites();
+    void aWriteCutShortIsReported();
 
 private:
     QString load(const QImage& picture, const QString& name = QStringLiteral("photo.png"));
@@ -332,6 +341,63 @@ void TestCutting::tilesShowWhatThePersonSaw()
                  qPrintable(QString("tile %1: %2 vs %3").arg(n).arg(QColor(got).name(),
                                                                      QColor(want).name())));
     }
+}
+
+void TestCutting::tilesAreTheBitmapsQtWrites_data()
+{
+    QTest::addColumn<QSize>("size");
+    // Rows of 301 and 333 pixels need a byte of padding to reach 4 bytes.
+    QTest::newRow("903x603, exact thirds") << QSize(903, 603);
+    QTest::newRow("1000x701, scaled thirds") << QSize(1000, 701);
+}
+
+// Byte for byte what Qt's own "bmp" writer makes of the same tile: header
+// (sizes, dots per metre), bottom-up rows and row padding.
+void TestCutting::tilesAreTheBitmapsQtWrites()
+{
+    QFETCH(QSize, size);
+    const QString path = load(fixtures::pattern(size.width(), size.height()));
+    m_form->Command2.press();
+    QCOMPARE(m_host->messages.size(), size_t(1));
+    const QImage picture = platform::decodePictureFile(path).image;
+    const int w = size.width() / 3, h = size.height() / 3;
+    const bool exact = size.width() % 3 == 0 && size.height() % 3 == 0;
+    for (int n = 1; n <= 9; ++n) {
+        const QString tilePath = tilePaths().at(n - 1);
+        QImage tile;
+        if (exact) {
+            tile = picture.copy(((n - 1) % 3) * w, ((n - 1) / 3) * h, w, h);
+        } else {
+            QImageReader reader(tilePath);
+            reader.setDecideFormatFromContent(true);
+            tile = reader.read().convertToFormat(QImage::Format_RGB32);
+        }
+        QBuffer expected;
+        QVERIFY(expected.open(QIODevice::WriteOnly));
+        QVERIFY(QImageWriter(&expected, "bmp").write(tile));
+        QVERIFY2(contents(tilePath) == expected.data(), qPrintable(tilePath));
+    }
+}
+
+// A write that stops part-way, as on a full disk (here the process's file
+// size limit), is reported, and neither tiles nor temporary files are left.
+void TestCutting::aWriteCutShortIsReported()
+{
+    load(fixtures::pattern(900, 600)); // tiles of 180,054 bytes
+    rlimit previous{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 100 * 1024;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    m_form->Command2.press();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(m_host->messages.size(), size_t(1));
+    const QString failed = QString("图片保存失败：") + tilePaths().at(0) + "\n";
+    QVERIFY2(m_host->messages[0].prompt.startsWith(failed), qPrintable(m_host->messages[0].prompt));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList("photo.png"));
 }
 
 QTEST_MAIN(TestCutting)

@@ -25,6 +25,7 @@ private slots:
     void whatIsNoPictureIsRefused();
     void dropLoadsTheFirstOfSeveralFiles();
     void dropWithoutFilesIsRefused();
+    void theFullSizePictureIsHeldOnce();
 
 private:
     void drop(const QList<QUrl>& urls, const QString& text = QString());
@@ -191,6 +192,26 @@ void TestLoading::dropWithoutFilesIsRefused()
     QCOMPARE(m_host->messages.size(), size_t(1));
     QCOMPARE(m_host->messages[0].prompt, QString("图片格式错误"));
     QCOMPARE(m_form->Picture1.Picture().Handle(), 0);
+}
+
+// A large picture must exist once in memory: the copy that is cut, its
+// drawing and the loaded marker read the same pixels, and cutting leaves it so.
+void TestLoading::theFullSizePictureIsHeldOnce()
+{
+    const QString path = m_dir.filePath("large.png");
+    fixtures::write(fixtures::pattern(1200, 900), path);
+    m_host->choices << path;
+    m_form->Command1.press();
+    const uchar* pixels = m_form->Picture3.Picture().image().constBits();
+    QVERIFY(pixels != nullptr);
+    QCOMPARE(m_form->Picture3.Image().image().constBits(), pixels);
+    QCOMPARE(m_form->Picture1.Picture().image().constBits(), pixels);
+
+    m_form->Command2.press();
+    QCOMPARE(m_host->messages.size(), size_t(1)); // the tiles were written
+    QCOMPARE(m_form->Picture3.Picture().image().constBits(), pixels);
+    QCOMPARE(m_form->Picture3.Image().image().constBits(), pixels);
+    QCOMPARE(m_form->Picture1.Picture().image().constBits(), pixels);
 }
 
 QTEST_MAIN(TestLoading)
