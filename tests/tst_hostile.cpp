@@ -133,10 +133,13 @@ void TestHostile::refusedPromptly_data()
         {"bitmap claiming 100000x100000", samples::bmpClaiming(100000, 100000)},
         {"bitmap claiming 100000x-100000", samples::bmpClaiming(100000, -100000)},
         {"GIF claiming 65535x65535", samples::gifClaiming(65535, 65535)},
+        {"1-bit bitmap claiming 33554445x7", samples::bmpClaiming(33554445, 7, 1)},
         {"JPEG claiming 65535x65535", samples::jpegClaiming(65535, 65535)},
     };
     for (const auto& [name, bytes] : files) {
         for (const bool byDrop : {false, true}) {
+            if (byDrop && QByteArray(name).startsWith("1-bit")) // seconds each; once is enough
+                continue;
             QTest::addRow("%s, %s", name, byDrop ? "dropped" : "chosen")
                 << "file" << bytes << byDrop;
         }
@@ -186,6 +189,12 @@ void TestHostile::refusedPromptly()
         load(path, byDrop);
     }
     const qint64 elapsed = clock.elapsed();
+    // Found by the fuzzer: the decoder trusts a bitmap header that claims
+    // 235 million pixels in a file of a hundred bytes, allocates nearly its
+    // 1 GiB limit and fills it, which takes seconds (more under the
+    // sanitizers) and then loads a picture that is almost all made up.
+    if (QByteArray(QTest::currentDataTag()).startsWith("1-bit bitmap claiming"))
+        QEXPECT_FAIL("", "decoder: file far shorter than its header's pixels is not refused", Abort);
     QVERIFY2(elapsed < PromptMs, qPrintable(QString("took %1 ms").arg(elapsed)));
 
     QCOMPARE(m_host->messages.size(), size_t(1));

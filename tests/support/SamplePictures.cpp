@@ -131,7 +131,7 @@ QByteArray pngClaiming(quint32 width, quint32 height)
     return out;
 }
 
-QByteArray bmpClaiming(qint32 width, qint32 height)
+QByteArray bmpClaiming(qint32 width, qint32 height, quint16 bitsPerPixel)
 {
     QByteArray out("BM");
     putLE32(out, 54);
@@ -141,9 +141,17 @@ QByteArray bmpClaiming(qint32 width, qint32 height)
     putLE32(out, quint32(width));
     putLE32(out, quint32(height));
     putLE16(out, 1);
-    putLE16(out, 24);
+    putLE16(out, bitsPerPixel);
     for (int i = 0; i < 6; ++i)
         putLE32(out, 0);
+    if (bitsPerPixel <= 8) { // a black and white palette
+        for (const quint32 colour : {0x000000u, 0xFFFFFFu})
+            putLE32(out, colour);
+        out.append(4 * ((1 << bitsPerPixel) - 2), char(0));
+    }
+    const quint32 offset = quint32(out.size());
+    out[10] = char(offset & 0xFF);
+    out[11] = char((offset >> 8) & 0xFF);
     out.append(16, char(0x7F));
     return out;
 }

@@ -21,7 +21,7 @@ namespace samples {
 // behind it: what a damaged or hostile file looks like to a reader that
 // trusts the header.
 [[nodiscard]] QByteArray pngClaiming(quint32 width, quint32 height);
-[[nodiscard]] QByteArray bmpClaiming(qint32 width, qint32 height);
+[[nodiscard]] QByteArray bmpClaiming(qint32 width, qint32 height, quint16 bitsPerPixel = 24);
 [[nodiscard]] QByteArray gifClaiming(quint16 width, quint16 height);
 [[nodiscard]] QByteArray jpegClaiming(quint16 width, quint16 height);
 
