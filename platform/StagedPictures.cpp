@@ -2,6 +2,7 @@
 
 #include "platform/RuntimeError.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +48,10 @@ void checkReplaceable(const QString& path)
     if (info.isDir())
         throw SaveError(RuntimeError::PathNotFound,
                            QString::fromLocal8Bit(std::strerror(EISDIR)), path);
+    // A FIFO, socket or device of that name is not ours to replace, and
+    // opening a FIFO to test it would wait for a reader that never comes.
+    if (!info.isFile())
+        throw SaveError(RuntimeError::PathNotFound, QStringLiteral("Not a regular file"), path);
     QFile existing(path);
     if (!existing.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         throw SaveError(numberFor(existing.error()), existing.errorString(), path);
@@ -85,6 +90,23 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
                              ? picture.image()
                              : picture.image().convertToFormat(QImage::Format_RGB32);
 
+    // Encoded in memory first and then written by us, because QFile reports
+    // a write that stops part-way (the disk filled up) as a short count with
+    // no error: only a further write, which then writes nothing, says why.
+    QByteArray bitmap;
+    {
+        QBuffer buffer(&bitmap);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "bmp");
+        if (!writer.write(image))
+            throw SaveError(RuntimeError::DeviceIOError, writer.errorString(), path);
+    }
+    // A bitmap of 24-bit rows padded to 4 bytes after a 54-byte header.
+    const qint64 expected = 54 + qint64((image.width() * 3 + 3) & ~3) * image.height();
+    if (bitmap.size() != expected)
+        throw SaveError(RuntimeError::DeviceIOError, QStringLiteral("Bitmap not written whole"),
+                        path);
+
     auto staged = std::make_unique<Staged>(Staged{path, temporaryNameFor(path)});
     QFile file(staged->temporary);
     // Unbuffered, so every write reaches the file system at once and a full
@@ -93,19 +115,24 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
         throw SaveError(numberFor(file.error()), file.errorString(), path);
     m_staged.push_back(std::move(staged)); // removed again if anything fails
 
-    QImageWriter writer(&file, "bmp");
-    const bool written = writer.write(image);
-    // A bitmap of 24-bit rows padded to 4 bytes after a 54-byte header.
-    const qint64 expected = 54 + qint64((image.width() * 3 + 3) & ~3) * image.height();
-    if (!written || file.error() != QFileDevice::NoError || file.size() != expected) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
-                               : !written ? writer.errorString()
-                                          : QString::fromLocal8Bit(std::strerror(ENOSPC));
-        throw SaveError(numberFor(file.error()), reason, path);
+    for (qint64 written = 0; written < bitmap.size();) {
+        const qint64 count = file.write(bitmap.constData() + written, bitmap.size() - written);
+        if (count <= 0) {
+            throw SaveError(numberFor(file.error()),
+                            file.error() != QFileDevice::NoError
+                                ? file.errorString()
+                                : QString::fromLocal8Bit(std::strerror(EIO)),
+                            path);
+        }
+        written += count;
     }
     file.close();
     if (file.error() != QFileDevice::NoError)
         throw SaveError(numberFor(file.error()), file.errorString(), path);
+    // What the file system says it holds, in case a write claimed more.
+    if (QFileInfo(file.fileName()).size() != expected)
+        throw SaveError(RuntimeError::DeviceIOError,
+                        QString::fromLocal8Bit(std::strerror(ENOSPC)), path);
 }
 
 void StagedPictures::Commit()
