@@ -112,16 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QImageReader probe(g_input);
     probe.setDecideFormatFromContent(true);
     const QSize claimed = probe.size();
-    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > MaxPixels)
-        return -1;
+    if (claimed.isValid() && qint64(claimed.width()) * claimed.height() > MaxPixels) return -1;
 
     g_host->reset();
     platform::DataObject dropped(QStringList{g_input});
     g_form->p1_OLEDragDrop(dropped);
 
     const bool loaded = g_form->Picture1.Picture().Handle() != 0;
-    if (g_host->boxes() > 1)
-        fail("more than one message box");
+    if (g_host->boxes() > 1) fail("more than one message box");
     if (g_host->boxes() == 1 && (!g_host->refused() || loaded))
         fail("a message other than the refusal, or a picture kept after it");
     if (g_host->boxes() == 0) {

@@ -31,8 +31,7 @@ QSize statedSize(const QString& path)
     QSize size = reader.size();
     // A bitmap stored top row first states a negative height.
     size.setHeight(std::abs(size.height()));
-    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        size.transpose();
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90) size.transpose();
     return size;
 }
 
@@ -57,8 +56,7 @@ QString describe(Form1& form, FakeModalHost& host, const QString& path, bool byD
         return QStringLiteral("wrong: untrapped error ") + host.untrapped.join(';');
     const bool marked = form.Picture1.Picture().Handle() != 0;
     if (host.messages.empty()) {
-        if (!direct)
-            return QStringLiteral("wrong: the handler loaded what LoadPicture refused");
+        if (!direct) return QStringLiteral("wrong: the handler loaded what LoadPicture refused");
         if (!marked || form.Picture3.Picture().image().size() != loaded)
             return QStringLiteral("wrong: loaded without a message but not kept whole");
         return QStringLiteral("loaded");
@@ -67,10 +65,8 @@ QString describe(Form1& form, FakeModalHost& host, const QString& path, bool byD
     if (host.messages.size() != 1 || message.prompt != Refusal || message.buttons != 16 ||
         message.title != QStringLiteral("警告："))
         return QStringLiteral("wrong: message '%1'").arg(message.prompt);
-    if (marked)
-        return QStringLiteral("wrong: refused but still marked as loaded");
-    if (direct)
-        return QStringLiteral("wrong: the handler refused what LoadPicture loaded");
+    if (marked) return QStringLiteral("wrong: refused but still marked as loaded");
+    if (direct) return QStringLiteral("wrong: the handler refused what LoadPicture loaded");
     loaded = QSize();
     return QStringLiteral("refused");
 }
@@ -79,8 +75,7 @@ QString describe(Form1& form, FakeModalHost& host, const QString& path, bool byD
 // passing on to the parent.
 void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    if (type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
+    if (type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 } // namespace
@@ -88,8 +83,7 @@ void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
 int main(int argc, char* argv[])
 {
     qInstallMessageHandler(quiet);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     FakeModalHost host;
     Form1 form;

@@ -16,9 +16,9 @@ namespace {
 constexpr int PerFileMs = 30000;
 constexpr qsizetype BatchSize = 200;
 
-const QStringList PictureSuffixes = {"png", "jpg",  "jpeg", "gif", "bmp", "ico", "cur",
-                                     "ani", "tif",  "tiff", "webp", "tga", "ppm", "pgm",
-                                     "pbm", "pnm",  "xpm",  "xbm", "qtif", "icns", "wbmp"};
+const QStringList PictureSuffixes = {"png", "jpg", "jpeg", "gif",  "bmp",  "ico",  "cur",
+                                     "ani", "tif", "tiff", "webp", "tga",  "ppm",  "pgm",
+                                     "pbm", "pnm", "xpm",  "xbm",  "qtif", "icns", "wbmp"};
 
 struct Result
 {
@@ -39,8 +39,7 @@ const QHash<QString, QSize> OwnSize = {
 QSize sizeThatCounts(const QString& path, QSize stated)
 {
     for (auto it = OwnSize.begin(); it != OwnSize.end(); ++it) {
-        if (path.endsWith(it.key()))
-            return it.value();
+        if (path.endsWith(it.key())) return it.value();
     }
     return stated;
 }
@@ -56,8 +55,7 @@ QStringList pictureFiles(const QString& folder, bool recursive, const QStringLis
         const bool skip = std::any_of(skipped.begin(), skipped.end(), [&](const QString& s) {
             return relative.startsWith(s + QLatin1Char('/'));
         });
-        if (!skip && PictureSuffixes.contains(info.suffix().toLower()))
-            files << info.filePath();
+        if (!skip && PictureSuffixes.contains(info.suffix().toLower())) files << info.filePath();
     }
     files.sort();
     return files;
@@ -91,7 +89,8 @@ QList<Result> walk(const QStringList& files)
             while (done < batch.size() && child.canReadLine()) {
                 const QList<QByteArray> f = child.readLine().trimmed().split('\t');
                 results.append({batch.at(done), QString::fromUtf8(f.value(0)),
-                                parseSize(f.value(1)), parseSize(f.value(2)), f.value(3).toLongLong()});
+                                parseSize(f.value(1)), parseSize(f.value(2)),
+                                f.value(3).toLongLong()});
                 ++done;
                 quietFor.restart();
             }
@@ -110,14 +109,16 @@ QList<Result> walk(const QStringList& files)
         const QString log = QString::fromLocal8Bit(child.readAllStandardError()).right(4000);
         if (done < batch.size()) {
             results.append({batch.at(done),
-                             hung ? QStringLiteral("hung: no answer in %1 s").arg(PerFileMs / 1000)
-                                  : QStringLiteral("crashed:\n") + log,
-                             {}, {}, 0});
+                            hung ? QStringLiteral("hung: no answer in %1 s").arg(PerFileMs / 1000)
+                                 : QStringLiteral("crashed:\n") + log,
+                            {},
+                            {},
+                            0});
             ++done;
         } else if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
             // All files answered, and then the exit failed: the leak check.
-            results.append({batch.last(), QStringLiteral("wrong: walker ended badly:\n") + log,
-                            {}, {}, 0});
+            results.append(
+                {batch.last(), QStringLiteral("wrong: walker ended badly:\n") + log, {}, {}, 0});
         }
         next += done;
     }
@@ -149,17 +150,20 @@ void TestCorpus::brokenAndOddPictures_data()
     const QString sixel = "/usr/share/doc/libsixel-examples/examples/images";
     const QString pixbuf = "/usr/libexec/installed-tests/gdk-pixbuf";
     QTest::newRow("PngSuite corrupted") << sixel + "/pngsuite/corrupted" << false << QStringList();
-    QTest::newRow("PngSuite and sixel samples") << sixel << true << QStringList("pngsuite/corrupted");
+    QTest::newRow("PngSuite and sixel samples")
+        << sixel << true << QStringList("pngsuite/corrupted");
     QTest::newRow("pixbuf fail") << pixbuf + "/test-images/fail" << false << QStringList();
     QTest::newRow("pixbuf randomly modified")
         << pixbuf + "/test-images/randomly-modified" << false << QStringList();
-    QTest::newRow("pixbuf GIF suite") << pixbuf + "/test-images/gif-test-suite" << false << QStringList();
-    QTest::newRow("pixbuf reference pictures") << pixbuf + "/test-images/reftests" << true << QStringList();
+    QTest::newRow("pixbuf GIF suite")
+        << pixbuf + "/test-images/gif-test-suite" << false << QStringList();
+    QTest::newRow("pixbuf reference pictures")
+        << pixbuf + "/test-images/reftests" << true << QStringList();
     QTest::newRow("pixbuf large, truncated, rotated") << pixbuf << false << QStringList();
     QTest::newRow("x/image test data")
         << "/usr/share/gocode/src/golang.org/x/image" << true << QStringList({"font", "example"});
-    QTest::newRow("afl seed pictures") << "/usr/share/doc/afl++-doc/afl/testcases/images" << true
-                                       << QStringList();
+    QTest::newRow("afl seed pictures")
+        << "/usr/share/doc/afl++-doc/afl/testcases/images" << true << QStringList();
 }
 
 void TestCorpus::brokenAndOddPictures()
@@ -175,8 +179,7 @@ void TestCorpus::brokenAndOddPictures()
     int loaded = 0, refused = 0;
     Result slowest;
     for (const Result& r : walk(files)) {
-        if (r.ms >= slowest.ms)
-            slowest = r;
+        if (r.ms >= slowest.ms) slowest = r;
         if (r.outcome == "refused") {
             ++refused;
         } else if (r.outcome == "loaded" && r.loaded == sizeThatCounts(r.path, r.stated)) {

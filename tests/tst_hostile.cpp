@@ -228,8 +228,9 @@ void TestHostile::cutShortGivesRefusalOrWholePicture_data()
     for (const auto& [format, bytes] : whole) {
         QVERIFY(!bytes.isEmpty());
         // The whole file first: it must load, or the cut ones prove nothing.
-        const QList<qsizetype> lengths = {bytes.size(), 6, 20, 40, bytes.size() / 4,
-                                          bytes.size() / 2, bytes.size() * 9 / 10, bytes.size() - 1};
+        const QList<qsizetype> lengths = {
+            bytes.size(),    6, 20, 40, bytes.size() / 4, bytes.size() / 2, bytes.size() * 9 / 10,
+            bytes.size() - 1};
         for (const qsizetype length : lengths) {
             QTest::addRow("%s, %lld of %lld bytes", format, static_cast<long long>(length),
                           static_cast<long long>(bytes.size()))
@@ -271,10 +272,18 @@ void TestHostile::oddPathsLoad_data()
     addByDrop();
     for (const bool byDrop : {false, true}) {
         const char* how = byDrop ? "dropped" : "chosen";
-        QTest::addRow("spaces and Chinese, %s", how) << "我的 照片 2024" << "春节 合影.png" << "" << byDrop;
-        QTest::addRow("leading dash and quote, %s", how) << "-x" << "it's #1.png" << "" << byDrop;
-        QTest::addRow("symbolic link, %s", how) << "links" << "photo.png" << "link.jpg" << byDrop;
-        QTest::addRow("link to a link, %s", how) << "链接" << "photo.png" << "a/../b.jpg" << byDrop;
+        QTest::addRow("spaces and Chinese, %s", how) << "我的 照片 2024"
+                                                     << "春节 合影.png"
+                                                     << "" << byDrop;
+        QTest::addRow("leading dash and quote, %s", how) << "-x"
+                                                         << "it's #1.png"
+                                                         << "" << byDrop;
+        QTest::addRow("symbolic link, %s", how) << "links"
+                                                << "photo.png"
+                                                << "link.jpg" << byDrop;
+        QTest::addRow("link to a link, %s", how) << "链接"
+                                                 << "photo.png"
+                                                 << "a/../b.jpg" << byDrop;
     }
 }
 

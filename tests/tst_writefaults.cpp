@@ -78,9 +78,10 @@ bool run(const QString& program, const QStringList& arguments)
 
 qint64 freeBytes(const QString& path)
 {
-    struct statvfs fs{};
-    if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0)
-        return -1;
+    struct statvfs fs
+    {
+    };
+    if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0) return -1;
     return qint64(fs.f_bavail) * qint64(fs.f_frsize);
 }
 
@@ -98,8 +99,7 @@ public:
                       fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
               }
-              if (fd >= 0)
-                  ::close(fd);
+              if (fd >= 0) ::close(fd);
           })
     {
     }
@@ -141,8 +141,7 @@ private:
 void TestWriteFaults::initTestCase()
 {
     m_canMount = qEnvironmentVariableIsSet("TESSARINE_PRIVATE_MOUNTS") && ::geteuid() == 0;
-    if (!m_canMount)
-        qInfo("not root in a private mount namespace: the cases that mount skip");
+    if (!m_canMount) qInfo("not root in a private mount namespace: the cases that mount skip");
 }
 
 void TestWriteFaults::init()
@@ -168,8 +167,7 @@ void TestWriteFaults::cleanup()
     if (m_canMount) {
         // Whatever a failed case left: attributes off, mounts gone, so the
         // temporary folder can be removed.
-        if (QFileInfo::exists(m_folder))
-            run("chattr", {"-R", "-i", m_folder});
+        if (QFileInfo::exists(m_folder)) run("chattr", {"-R", "-i", m_folder});
         while (run("umount", {"-l", m_folder})) {
         }
         run("umount", {"-l", m_fs});
@@ -180,7 +178,7 @@ void TestWriteFaults::cleanup()
 void TestWriteFaults::faultLeavesEverythingAsItWas_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("failing");      // the tile the message must name
+    QTest::addColumn<int>("failing"); // the tile the message must name
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<bool>("earlierTiles");
     QTest::addColumn<int>("tilesThatFit"); // for a full disk
@@ -188,7 +186,8 @@ void TestWriteFaults::faultLeavesEverythingAsItWas_data()
     QTest::addColumn<bool>("mounts");
 
     const QSize photo(600, 300), tiny(3, 3);
-    QTest::newRow("read-only mount") << "read-only" << 1 << photo << true << 0 << "Read-only" << true;
+    QTest::newRow("read-only mount")
+        << "read-only" << 1 << photo << true << 0 << "Read-only" << true;
     QTest::newRow("read-only mount, no earlier tiles")
         << "read-only" << 1 << photo << false << 0 << "Read-only" << true;
     QTest::newRow("disk full in tile 5") << "full" << 5 << photo << true << 4 << "space" << true;
@@ -196,12 +195,12 @@ void TestWriteFaults::faultLeavesEverythingAsItWas_data()
         << "full" << 5 << tiny << true << 4 << "space" << true;
     QTest::newRow("disk full before tile 1, tiny tiles")
         << "full" << 1 << tiny << false << 0 << "space" << true;
-    QTest::newRow("immutable tile 3") << "immutable tile" << 3 << photo << true << 0
-                                      << "not permitted" << true;
-    QTest::newRow("immutable folder") << "immutable folder" << 1 << photo << true << 0
-                                      << "not permitted" << true;
-    QTest::newRow("folder removed after loading") << "removed" << 1 << photo << true << 0 << ""
-                                                  << false;
+    QTest::newRow("immutable tile 3")
+        << "immutable tile" << 3 << photo << true << 0 << "not permitted" << true;
+    QTest::newRow("immutable folder")
+        << "immutable folder" << 1 << photo << true << 0 << "not permitted" << true;
+    QTest::newRow("folder removed after loading")
+        << "removed" << 1 << photo << true << 0 << "" << false;
     QTest::newRow("tile 5 is a folder") << "folder" << 5 << photo << true << 0 << "" << false;
     QTest::newRow("tile 6 is a FIFO") << "FIFO" << 6 << photo << true << 0 << "" << false;
 }
@@ -280,7 +279,8 @@ void TestWriteFaults::faultLeavesEverythingAsItWas()
     QCOMPARE(message.buttons, 16);
     QCOMPARE(message.title, QString("警告："));
     const Snapshot after = snapshot(m_folder);
-    QVERIFY2(after == before, qPrintable("before: " + describe(before) + "\nafter: " + describe(after)));
+    QVERIFY2(after == before,
+             qPrintable("before: " + describe(before) + "\nafter: " + describe(after)));
     QVERIFY(m_form->Picture1.Picture().Handle() != 0); // still loaded
 
     // Once the fault is gone, the same press writes all nine.

@@ -105,8 +105,7 @@ QByteArray gif(const QImage& image)
         }
     }
     put(End);
-    if (count > 0)
-        packed.append(char(bits & 0xFF));
+    if (count > 0) packed.append(char(bits & 0xFF));
 
     for (qsizetype at = 0; at < packed.size(); at += 255) {
         const QByteArray block = packed.mid(at, 255);
@@ -169,8 +168,7 @@ QByteArray jpegClaiming(quint16 width, quint16 height)
     grey.fill(Qt::gray);
     QByteArray out = encoded(grey, "jpeg");
     const qsizetype frame = out.indexOf(QByteArray("\xFF\xC0", 2));
-    if (frame < 0)
-        return QByteArray();
+    if (frame < 0) return QByteArray();
     qToBigEndian(height, out.data() + frame + 5);
     qToBigEndian(width, out.data() + frame + 7);
     return out;
