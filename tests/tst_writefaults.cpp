@@ -67,13 +67,19 @@ QString describe(const Snapshot& entries)
     return names.join(", ");
 }
 
-bool run(const QString& program, const QStringList& arguments)
+// Runs a mount, umount or chattr; what it says is shown only when it fails
+// and `expectFailure` is not set (clean-up tries things that may be undone).
+bool run(const QString& program, const QStringList& arguments, bool expectFailure = false)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    const bool ok = process.waitForFinished(10000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ok && !expectFailure)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(' ')),
+                 process.readAll().constData());
+    return ok;
 }
 
 qint64 freeBytes(const QString& path)
