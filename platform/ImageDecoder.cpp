@@ -8,6 +8,9 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QtEndian>
+
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -59,8 +62,43 @@ DecodedPicture readLargestIcon(QImageReader& reader)
     return success(std::move(image));
 }
 
+// An uncompressed bitmap states how many bytes its rows take; a file far
+// shorter than that is cut short or lies, and Qt would still allocate (and
+// invent) the whole picture the header claims, up to the allocation limit.
+bool bitmapHoldsItsRows(QFile& file)
+{
+    const QByteArray head = file.peek(34);
+    if (head.size() < 34 || !head.startsWith("BM"))
+        return true;
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
+    const quint32 infoSize = u32(14);
+    const quint32 compression = u32(30);
+    if (infoSize < 40 || (compression != 0 && compression != 3)) // RLE packs rows
+        return true;
+    const qint64 width = qint32(u32(18));
+    const qint64 height = std::abs(qint64(qint32(u32(22))));
+    const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4;
+    return width <= 0 || file.size() >= qint64(u32(10)) + rowBytes * height;
+}
+
+// A GIF whose screen has no pixels in one direction: Qt grows the screen to
+// reach the frames, so forty bytes can ask for half a gigabyte.
+bool gifHasAScreen(QFile& file)
+{
+    const QByteArray head = file.peek(10);
+    if (head.size() < 10 || !head.startsWith("GIF8"))
+        return true;
+    return qFromLittleEndian<quint16>(head.constData() + 6) != 0 &&
+           qFromLittleEndian<quint16>(head.constData() + 8) != 0;
+}
+
 DecodedPicture readWithQt(QFile& file)
 {
+    if (!bitmapHoldsItsRows(file))
+        return failure(QStringLiteral("The bitmap is shorter than its header states"));
+    if (!gifHasAScreen(file))
+        return failure(QStringLiteral("The picture states no pixels"));
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);

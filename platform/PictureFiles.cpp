@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <filesystem>
 #include <system_error>
@@ -24,6 +25,15 @@ Picture LoadPicture()
 
 Picture LoadPicture(const QString& path)
 {
+    // Only a regular file can hold a picture.  Anything else is refused
+    // before any reader opens it: opening a FIFO waits for a writer that may
+    // never come, and a device like /dev/zero never ends, either of which
+    // would freeze the window whatever decoder is behind this.
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw RuntimeError(RuntimeError::FileNotFound, QStringLiteral("File not found"), path);
+    if (!info.isFile())
+        throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("Not a file"), path);
     DecodedPicture decoded = decodePictureFile(path);
     if (decoded.image.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, decoded.error, path);

@@ -48,6 +48,10 @@ void checkReplaceable(const QString& path)
     if (info.isDir())
         throw SaveError(RuntimeError::PathNotFound,
                            QString::fromLocal8Bit(std::strerror(EISDIR)), path);
+    // A FIFO, socket or device of that name is not ours to replace, and
+    // opening a FIFO to test it would wait for a reader that never comes.
+    if (!info.isFile())
+        throw SaveError(RuntimeError::PathNotFound, QStringLiteral("Not a regular file"), path);
     QFile existing(path);
     if (!existing.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         throw SaveError(numberFor(existing.error()), existing.errorString(), path);
@@ -99,9 +103,18 @@ void packRow(const QRgb* pixel, int width, char* out)
     }
 }
 
+// A write that stops part-way (the disk filled up) reports a short count and
+// no error; only the next write, which then writes nothing, says why.
 bool writeAll(QFile& file, const char* data, qint64 size)
 {
-    return file.write(data, size) == size;
+    while (size > 0) {
+        const qint64 count = file.write(data, size);
+        if (count <= 0)
+            return false;
+        data += count;
+        size -= count;
+    }
+    return true;
 }
 
 bool writeBitmap(QFile& file, const QImage& image)
@@ -179,7 +192,7 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 
     const bool written = writeBitmap(file, image);
     const qint64 expected = bitmapHeaderSize + bitmapRowBytes(image.width()) * image.height();
-    if (!written || file.error() != QFileDevice::NoError || file.size() != expected) {
+    if (!written || file.error() != QFileDevice::NoError) {
         const QString reason = file.error() != QFileDevice::NoError
                                    ? file.errorString()
                                    : QString::fromLocal8Bit(std::strerror(ENOSPC));
@@ -188,6 +201,10 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
     file.close();
     if (file.error() != QFileDevice::NoError)
         throw SaveError(numberFor(file.error()), file.errorString(), path);
+    // What the file system says it holds, in case a write claimed more.
+    if (QFileInfo(file.fileName()).size() != expected)
+        throw SaveError(RuntimeError::DeviceIOError,
+                        QString::fromLocal8Bit(std::strerror(ENOSPC)), path);
 }
 
 void StagedPictures::Commit()

@@ -19,3 +19,7 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosanitize
+
+# A minute of fuzzing the loading path; a crash, leak, hang or impossible
+# outcome fails the run and leaves the input in build-fuzz/findings/.
+fuzz/run.sh 60

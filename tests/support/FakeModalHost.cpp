@@ -16,7 +16,10 @@ void FakeModalHost::messageBox(const QString& prompt, int buttons, const QString
 QString FakeModalHost::chooseFileToOpen()
 {
     ++dialogsShown;
-    return choices.isEmpty() ? QString() : choices.takeFirst();
+    const QString chosen = choices.isEmpty() ? QString() : choices.takeFirst();
+    if (afterChoosing)
+        afterChoosing(chosen);
+    return chosen;
 }
 
 void FakeModalHost::reportUntrapped(const platform::RuntimeError& error)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <vector>
 
 // Stands in for the person at the screen: records every message box,
@@ -31,6 +33,9 @@ public:
     void reportUntrapped(const platform::RuntimeError& error) override;
 
     QStringList choices;
+    // Runs after a choice was made and before the handler goes on with it:
+    // the moment something else may change the file under the program.
+    std::function<void(const QString&)> afterChoosing;
     std::vector<Message> messages;
     QStringList untrapped;
     int dialogsShown = 0;

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds the loading-path fuzz target with clang in its own build folder and
+# runs it for SECONDS (default 60).  Exits non-zero on any finding; the input
+# that caused it is kept in build-fuzz/findings/ for a test to reproduce.
+# The corpus grows in build-fuzz/corpus/ and is reused by the next run.
+set -eu
+seconds=${1:-60}
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${TESSARINE_FUZZ_BUILD:-$root/build-fuzz}
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTESSARINE_FUZZ=ON -DTESSARINE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target fuzz_loading fuzz_seeds
+
+mkdir -p "$build/corpus" "$build/findings"
+# A single picture may decode to at most the decoder's 1 GiB, plus the
+# converted copy and the preview; more than that is a finding, as is an
+# input that takes longer than 20 s.
+ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=0" \
+LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+QT_QPA_PLATFORM=offscreen \
+    "$build/fuzz/fuzz_loading" -max_total_time="$seconds" -timeout=20 \
+        -rss_limit_mb=4096 -malloc_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$build/findings/" "$build/corpus" "$build/fuzz/seeds"
