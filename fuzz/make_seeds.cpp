@@ -3,7 +3,7 @@
 // through the readers (palette, grey, alpha, progressive, odd sizes), and
 // headers that claim more than the file holds.
 
-#include "support/SamplePictures.h"
+#include "tools/fixtures/SamplePictures.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "app/Form1.h"
 #include "support/FakeModalHost.h"
 #include "support/Fixtures.h"
-#include "support/SamplePictures.h"
+#include "tools/fixtures/SamplePictures.h"
 
 #include <QElapsedTimer>
 #include <QFile>
