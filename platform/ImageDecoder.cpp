@@ -78,8 +78,11 @@ bool bitmapHoldsItsRows(QFile& file)
         return true;
     const qint64 width = qint32(u32(18));
     const qint64 height = std::abs(qint64(qint32(u32(22))));
-    const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4;
-    return width <= 0 || file.size() >= qint64(u32(10)) + rowBytes * height;
+    const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4; // below 2^48: no overflow
+    const qint64 available = file.size() - qint64(u32(10));
+    if (width <= 0 || rowBytes == 0 || height == 0)
+        return true;
+    return available >= 0 && height <= available / rowBytes;
 }
 
 // A GIF whose screen has no pixels in one direction: Qt grows the screen to

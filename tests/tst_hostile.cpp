@@ -134,6 +134,8 @@ void TestHostile::refusedPromptly_data()
         {"bitmap claiming 100000x-100000", samples::bmpClaiming(100000, -100000)},
         {"GIF claiming 65535x65535", samples::gifClaiming(65535, 65535)},
         {"1-bit bitmap claiming 33554445x7", samples::bmpClaiming(33554445, 7, 1)},
+        {"32-bit bitmap claiming 2147483647x2147483647",
+         samples::bmpClaiming(2147483647, 2147483647, 32)},
         // Made by the fuzzer: a 13837x0 screen with a 269x2 frame placed
         // 8960 rows below it, and the data cut short.
         {"GIF frame far outside a 13837x0 screen",
