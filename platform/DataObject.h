@@ -15,7 +15,6 @@ public:
     // The dropped file at `index`, counted from 1.  Data without that many
     // files raises a run-time error.
     [[nodiscard]] QString Files(int index) const;
-    [[nodiscard]] int FilesCount() const { return static_cast<int>(m_files.size()); }
 
 private:
     QStringList m_files;

@@ -28,9 +28,8 @@ public:
     [[nodiscard]] bool Visible() const { return m_visible; }
     void setVisible(bool visible);
 
-    // 0x00BBGGRR, as colours are stored in the form's description.
-    [[nodiscard]] std::uint32_t BorderColorBgr() const { return m_colour; }
-    // The same colour as 0xRRGGBB for drawing.
+    // Set as 0x00BBGGRR, as colours are stored in the form's description;
+    // read as 0xRRGGBB for drawing.
     [[nodiscard]] std::uint32_t BorderColor() const;
     void setBorderColor(std::uint32_t bgr);
     [[nodiscard]] int BorderWidth() const { return m_width; }

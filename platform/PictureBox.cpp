@@ -153,12 +153,6 @@ float PictureBox::ScaleHeight() const
     return m_userScale ? m_userScaleHeight : m_scale.yFromPixels(areaHeightPixels());
 }
 
-void PictureBox::setScaleModeTwips()
-{
-    m_userScale = false;
-    m_scale = Twips;
-}
-
 void PictureBox::setUserScale(float scaleWidth, float scaleHeight)
 {
     if (!(scaleWidth > 0) || !(scaleHeight > 0))

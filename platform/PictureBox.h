@@ -49,9 +49,8 @@ public:
     // The drawing area in this box's own units.
     [[nodiscard]] float ScaleWidth() const;
     [[nodiscard]] float ScaleHeight() const;
-    // Twips (the default), or a user scale that spans the drawing area with
-    // the given number of units across and down.
-    void setScaleModeTwips();
+    // A box measures in twips unless given a user scale that spans the
+    // drawing area with the given number of units across and down.
     void setUserScale(float scaleWidth, float scaleHeight);
 
     [[nodiscard]] bool AutoRedraw() const { return m_autoRedraw; }

@@ -56,21 +56,9 @@ preview_shows 00FF00 $top_left $middle $bottom_right ||
 pass "a drop on the buttons is refused and changes nothing"
 
 # "生成图片"
-xdotool mousemove --window "$win" 340 21 click 1
-wait_box "据说打赏作者的人都长的很帅:" ||
-    fail "generate: no completion box within 10 s; windows: $(others | tr '\n' ';')"
-tries=0
-while [ "$(ls "$work/two" | grep -c '^[1-9]\.jpg$')" -ne 9 ]; do
-    [ $tries -ge 50 ] && fail "generate: tiles in the green picture's folder: $(ls "$work/two" | tr '\n' ' ')"
-    sleep 0.1
-    tries=$((tries + 1))
-done
+cut_expecting_tiles "$work/two" 40x25 # a third of 120x75
 for n in 1 2 3 4 5 6 7 8 9; do
-    tile=$work/two/$n.jpg
-    [ "$(head -c 2 "$tile")" = BM ] || fail "generate: $n.jpg does not start with BM"
-    got=$(identify -format '%wx%h' "$tile" 2>&1)
-    [ "$got" = 40x25 ] || fail "generate: $n.jpg is $got, expected 40x25 (a third of 120x75)"
-    got=$(convert "$tile" -format '%[hex:u.p{20,12}]' info: 2>&1)
+    got=$(convert "$work/two/$n.jpg" -format '%[hex:u.p{20,12}]' info: 2>&1)
     [ "$got" = 00FF00 ] || fail "generate: $n.jpg is not the green picture's ($got)"
 done
 stray=$(ls "$work/one" "$work/other" | grep '^[1-9]\.jpg$')

@@ -21,7 +21,6 @@ choose() {
     xdotool key Return
     box_gone "choose $1: file dialog"
 }
-tiles_in() { ls "$1" | grep -c '^[1-9]\.jpg$'; }
 
 mkdir "$work/pics" "$work/text" || exit 2
 picture=$work/pics/halves.png
@@ -37,21 +36,7 @@ preview_shows 0000FF 2,47 200,140 397,240 || fail "open: top half of the preview
 preview_shows FFFF00 2,250 200,350 397,442 || fail "open: bottom half of the preview not yellow: $seen"
 pass "a picture chosen in the dialog fills the preview"
 
-xdotool mousemove --window "$win" 340 21 click 1
-wait_box "据说打赏作者的人都长的很帅:" ||
-    fail "generate: no completion box within 10 s; windows: $(others | tr '\n' ';')"
-tries=0
-while [ "$(tiles_in "$work/pics")" -ne 9 ]; do
-    [ $tries -ge 50 ] && fail "generate: tiles beside the picture: $(ls "$work/pics" | tr '\n' ' ')"
-    sleep 0.1
-    tries=$((tries + 1))
-done
-for n in 1 2 3 4 5 6 7 8 9; do
-    tile=$work/pics/$n.jpg
-    [ "$(head -c 2 "$tile")" = BM ] || fail "generate: $n.jpg does not start with BM"
-    got=$(identify -format '%wx%h' "$tile" 2>&1)
-    [ "$got" = 50x30 ] || fail "generate: $n.jpg is $got, expected 50x30 (a third of 150x90)"
-done
+cut_expecting_tiles "$work/pics" 50x30 # a third of 150x90
 xdotool key Return
 box_gone "generate: completion box after Return"
 pass "nine 50x30 BMP tiles beside the chosen picture; Return closes the box"

@@ -105,3 +105,24 @@ start_program() {
         tries=$((tries + 1))
     done
 }
+
+tiles_in() { ls "$1" | grep -c '^[1-9]\.jpg$'; }
+
+# Presses "生成图片", waits for the completion box and for nine tiles in
+# FOLDER, each a bitmap of SIZE (WxH); the box is left open.
+cut_expecting_tiles() {
+    xdotool mousemove --window "$win" 340 21 click 1
+    wait_box "据说打赏作者的人都长的很帅:" ||
+        fail "generate: no completion box within 10 s; windows: $(others | tr '\n' ';')"
+    tries=0
+    while [ "$(tiles_in "$1")" -ne 9 ]; do
+        [ $tries -ge 50 ] && fail "generate: tiles in $1: $(ls "$1" | tr '\n' ' ')"
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    for n in 1 2 3 4 5 6 7 8 9; do
+        [ "$(head -c 2 "$1/$n.jpg")" = BM ] || fail "generate: $n.jpg does not start with BM"
+        got=$(identify -format '%wx%h' "$1/$n.jpg" 2>&1)
+        [ "$got" = "$2" ] || fail "generate: $n.jpg is $got, expected $2"
+    done
+}
