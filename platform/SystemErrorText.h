@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// A system error (an errno value) described in Simplified Chinese, whatever
+// the locale, so that every reason the user reads is in the window's
+// language.  Errors without a text of our own give their number.
+[[nodiscard]] QString systemErrorText(int error);
+
+} // namespace platform
