@@ -32,23 +32,20 @@ void Form1::Form_Load()
     Line4.setY1(twoThirds(p1.ScaleHeight()));
     Line4.setY2(twoThirds(p1.ScaleHeight()));
 
-    Picture3.setLeft(p1.Left());
-    Picture3.setTop(p1.Top());
-
     Show();
 }
 
 // Choose a picture.  The dialog comes first, so that cancelling it leaves
-// the picture that was loaded exactly as it was.
+// the picture that was loaded exactly as it was; it opens where the last
+// picture came from.
 void Form1::Command1_Click()
 {
     try {
         CommonDialog1.setFileName(QString());
+        CommonDialog1.setInitDir(SourceFolder);
         CommonDialog1.ShowOpen();
         if (CommonDialog1.FileName() == QString())
             return;
-        p1.setPicture(LoadPicture());
-        Picture3.setPicture(LoadPicture());
         loadPictureFile(CommonDialog1.FileName());
     } catch (const RuntimeError& error) {
         loadFailed(error.description());
@@ -59,19 +56,22 @@ void Form1::Command1_Click()
 void Form1::p1_OLEDragDrop(DataObject& Data)
 {
     try {
-        p1.setPicture(LoadPicture());
-        Picture3.setPicture(LoadPicture());
         loadPictureFile(Data.Files(1));
     } catch (const RuntimeError& error) {
         loadFailed(error.description());
     }
 }
 
-// The file is decoded once: the preview and the full-size copy that is cut
-// come from the same picture.  Picture1's picture marks it as loaded.
+// The old picture is let go before the new one is decoded, so that two
+// full-size pictures are never held at once.  The file is decoded once: the
+// preview and the full-size copy that is cut come from the same picture.
+// Picture1's picture marks it as loaded.
 void Form1::loadPictureFile(const QString& path)
 {
     BusyCursor busy;
+    p1.setPicture(LoadPicture());
+    Picture3.setPicture(LoadPicture());
+    Picture1.setPicture(Nothing);
     const Picture picture = LoadPicture(path);
     p1.PaintPicture(picture, 0, 0, p1.ScaleWidth(), p1.ScaleHeight());
     Picture3.setPicture(picture);
@@ -121,7 +121,7 @@ void Form1::Command2_Click()
         return;
     }
     MsgBox(QStringLiteral("图片切割完毕,在原图片文件夹下以1-9命名，按顺序上传朋友圈即可"), 64,
-           QStringLiteral("据说打赏作者的人都长的很帅:"));
+           QStringLiteral("据说打赏作者的人都长的很帅:"), SourceFolder);
 }
 
 // The canvas Picture1 is a third of the picture; each tile's third is drawn
@@ -130,10 +130,8 @@ void Form1::Command2_Click()
 void Form1::cutIntoTiles()
 {
     BusyCursor busy;
-    Picture1.setTop(p1.Top());
     Picture1.setWidth(third(Picture3.ScaleWidth()));
     Picture1.setHeight(third(Picture3.ScaleHeight()));
-    Picture1.setLeft(p1.Left());
 
     StagedPictures tileFiles;
     for (int n = 1; n <= tiles::TileCount; ++n) {

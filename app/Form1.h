@@ -4,28 +4,28 @@
 #include "platform/Controls.h"
 #include "platform/DataObject.h"
 #include "platform/Form.h"
-#include "platform/Line.h"
 #include "platform/PictureBox.h"
 
 #include <QString>
 
 // The one window: a strip of buttons over a square preview.  The controls
 // are declared in the order they are created; see Form1Design.cpp for their
-// design-time properties.
+// design-time properties.  Picture1, Picture2 and Picture3 are never shown:
+// they hold pictures in memory.
 class Form1 : public platform::Form
 {
 public:
     Form1();
 
-    platform::PictureBox Picture2{*this};
+    platform::PictureBox Picture2;
     platform::CommandButton Command3{*this};
-    platform::PictureBox Picture1{*this};
+    platform::PictureBox Picture1;
     platform::CommonDialog CommonDialog1;
     platform::CheckBox Check2{*this};
     platform::CommandButton Command2{*this};
     platform::CommandButton Command1{*this};
-    platform::PictureBox p1{*this};
-    platform::PictureBox Picture3{p1};
+    platform::VisiblePictureBox p1{*this};
+    platform::PictureBox Picture3;
     platform::Line Line3{p1};
     platform::Line Line4{p1};
     platform::Line Line2{p1};

@@ -1,6 +1,7 @@
 // The window's design-time properties.  Positions and sizes are in twips
 // (15 to a pixel) unless a control lives in p1, whose user scale spreads
 // 6000 units across and 5940 down over its 396 x 396-pixel drawing area.
+// The hidden boxes have no place on screen; only their sizes matter.
 
 #include "app/Form1.h"
 
@@ -18,24 +19,14 @@ void Form1::InitializeComponent()
              QStringLiteral(":/icons/hicolor/48x48/apps/tessarine.png"),
              QStringLiteral(":/icons/hicolor/128x128/apps/tessarine.png")});
 
-    Picture2.setBorderStyle(platform::PictureBox::NoBorder);
-    Picture2.Move(120, 1680, 600, 600);
-    Picture2.setVisible(false);
     Picture2.setPicture(platform::LoadPicture(QStringLiteral(":/thanks.jpg")));
-    Picture2.setAutoRedraw(false);
-    Picture2.setAutoSize(false);
-    Picture2.setTabIndex(6);
 
     Command3.Move(3240, 75, 975, 495);
     Command3.setCaption(QStringLiteral("打赏作者"));
     Command3.setTabIndex(5);
 
-    Picture1.setBorderStyle(platform::PictureBox::NoBorder);
-    Picture1.Move(120, 735, 600, 600);
-    Picture1.setVisible(false);
-    Picture1.setAutoRedraw(true);
-    Picture1.setAutoSize(false);
-    Picture1.setTabIndex(4);
+    Picture1.setWidth(600);
+    Picture1.setHeight(600);
 
     Check2.Move(1920, 120, 1095, 375);
     Check2.setCaption(QStringLiteral("效果预览"));
@@ -53,21 +44,15 @@ void Form1::InitializeComponent()
     p1.Move(0, 675, 6000, 6000); // sunken 2 px frame: 396 x 396 px inside
     p1.setToolTipText(QStringLiteral("您可以直接把图片拖到这里."));
     p1.setUserScale(6000, 5940);
-    p1.setAutoRedraw(true);
     p1.setOLEDropMode(1);
     p1.setTabIndex(0);
 
-    Picture3.setBorderStyle(platform::PictureBox::NoBorder);
-    Picture3.Move(2400, 480, 735, 615);
-    Picture3.setVisible(false);
     Picture3.setAutoSize(true);
-    Picture3.setAutoRedraw(true);
-    Picture3.setTabIndex(7);
 
     struct LineDesign
     {
         platform::Line& line;
-        float x1, y1, x2, y2;
+        double x1, y1, x2, y2;
         bool visible;
     };
     for (const LineDesign& d : {LineDesign{Line3, 0, 2000, 6000, 2000, false},

@@ -8,33 +8,33 @@ namespace tiles {
 
 using platform::RuntimeError;
 
-float third(float v)
+double third(double v)
 {
-    const float quotient = v / 3.0f;
+    const double quotient = v / 3.0;
     if (std::isnan(quotient))
         throw RuntimeError(RuntimeError::InvalidProcedureCall,
-                           QStringLiteral("Invalid procedure call or argument"));
+                           QStringLiteral("无效的过程调用或参数"));
     if (std::isinf(quotient))
-        throw RuntimeError(RuntimeError::Overflow, QStringLiteral("Overflow"));
+        throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     return quotient;
 }
 
-float twoThirds(float v)
+double twoThirds(double v)
 {
-    return third(v) * 2.0f;
+    return third(v) * 2.0;
 }
 
-Rect tileSource(int n, float innerWidth, float innerHeight)
+Rect tileSource(int n, double innerWidth, double innerHeight)
 {
     if (n < 1 || n > TileCount)
         throw RuntimeError(RuntimeError::InvalidProcedureCall,
-                           QStringLiteral("There is no tile %1").arg(n));
+                           QStringLiteral("无效的过程调用或参数"));
     const int row = (n - 1) / 3;
     const int column = (n - 1) % 3;
-    const float tw = third(innerWidth);
-    const float th = third(innerHeight);
-    const float x[] = {0.0f, tw, twoThirds(innerWidth)};
-    const float y[] = {0.0f, th, twoThirds(innerHeight)};
+    const double tw = third(innerWidth);
+    const double th = third(innerHeight);
+    const double x[] = {0.0, tw, twoThirds(innerWidth)};
+    const double y[] = {0.0, th, twoThirds(innerHeight)};
     return Rect{x[column], y[row], tw, th};
 }
 

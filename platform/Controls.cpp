@@ -1,74 +1,92 @@
 #include "platform/Controls.h"
 
+#include "platform/Form.h"
 #include "platform/RuntimeError.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace platform {
+namespace {
 
-CommandButton::CommandButton(Container& container)
-    : Control(container, new QPushButton(container.childParent()))
+// Return and Enter act on a focused check box as Space does, as they do on
+// the buttons.
+class ReturnCheckBox final : public QCheckBox
 {
-    QObject::connect(button(), &QAbstractButton::clicked, button(), [this] {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            click();
+        else
+            QCheckBox::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
+CommandButton::CommandButton(Form& form) : m_button(new QPushButton(form.widget()))
+{
+    // An auto-default button is pressed by Return while it has the focus.
+    m_button->setAutoDefault(true);
+    QObject::connect(m_button, &QAbstractButton::clicked, m_button, [this] {
         if (Click)
             dispatchEvent(Click);
     });
 }
 
-QAbstractButton* CommandButton::button() const
+void CommandButton::Move(double left, double top, double width, double height)
 {
-    return static_cast<QAbstractButton*>(widget());
-}
-
-QString CommandButton::Caption() const
-{
-    return button()->text();
+    Form::place(m_button, left, top, width, height);
 }
 
 void CommandButton::setCaption(const QString& caption)
 {
-    button()->setText(caption);
+    m_button->setText(caption);
 }
 
-void CommandButton::press()
+void CommandButton::setTabIndex(int index)
 {
-    button()->click();
+    Form::setTabIndex(m_button, index);
 }
 
-CheckBox::CheckBox(Container& container) : Control(container, new QCheckBox(container.childParent()))
+CheckBox::CheckBox(Form& form) : m_box(new ReturnCheckBox(form.widget()))
 {
     // toggled, not clicked: a value set from code raises Click too, and a
     // handler that resets the value sees one more Click, with the new value.
-    QObject::connect(button(), &QAbstractButton::toggled, button(), [this] {
+    QObject::connect(m_box, &QAbstractButton::toggled, m_box, [this] {
         if (Click)
             dispatchEvent(Click);
     });
 }
 
-QAbstractButton* CheckBox::button() const
+void CheckBox::Move(double left, double top, double width, double height)
 {
-    return static_cast<QAbstractButton*>(widget());
-}
-
-QString CheckBox::Caption() const
-{
-    return button()->text();
+    Form::place(m_box, left, top, width, height);
 }
 
 void CheckBox::setCaption(const QString& caption)
 {
-    button()->setText(caption);
+    m_box->setText(caption);
+}
+
+void CheckBox::setTabIndex(int index)
+{
+    Form::setTabIndex(m_box, index);
 }
 
 int CheckBox::Value() const
 {
-    return button()->isChecked() ? 1 : 0;
+    return m_box->isChecked() ? 1 : 0;
 }
 
 void CheckBox::setValue(int value)
 {
-    button()->setChecked(value == 1);
+    m_box->setChecked(value == 1);
 }
 
 } // namespace platform

@@ -1,48 +1,50 @@
 #pragma once
 
-#include "platform/Control.h"
-
 #include <QString>
 
 #include <functional>
 
 class QAbstractButton;
+class QPushButton;
 
 namespace platform {
 
-// A push button; Click is raised when it is pressed.
-class CommandButton : public Control
+class Form;
+
+// A push button on the window; Click is raised when it is pressed, by the
+// mouse, Space or Return.
+class CommandButton
 {
 public:
-    explicit CommandButton(Container& container);
+    explicit CommandButton(Form& form);
 
-    [[nodiscard]] QString Caption() const;
+    void Move(double left, double top, double width, double height);
     void setCaption(const QString& caption);
-    // Presses the button from code, as a person would.
-    void press();
+    void setTabIndex(int index);
 
     std::function<void()> Click;
 
 private:
-    QAbstractButton* button() const;
+    QPushButton* m_button;
 };
 
 // A check box with Value 0 (clear) or 1 (ticked).  Click is raised whenever
 // the value changes, by a person or by code setting Value.
-class CheckBox : public Control
+class CheckBox
 {
 public:
-    explicit CheckBox(Container& container);
+    explicit CheckBox(Form& form);
 
-    [[nodiscard]] QString Caption() const;
+    void Move(double left, double top, double width, double height);
     void setCaption(const QString& caption);
+    void setTabIndex(int index);
     [[nodiscard]] int Value() const;
     void setValue(int value);
 
     std::function<void()> Click;
 
 private:
-    QAbstractButton* button() const;
+    QAbstractButton* m_box;
 };
 
 } // namespace platform

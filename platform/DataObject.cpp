@@ -8,7 +8,7 @@ QString DataObject::Files(int index) const
 {
     if (index < 1 || index > m_files.size())
         throw RuntimeError(RuntimeError::InvalidProcedureCall,
-                           QStringLiteral("The dropped data holds no file %1").arg(index));
+                           QStringLiteral("拖放的内容里没有文件"));
     return m_files.at(index - 1);
 }
 

@@ -1,7 +1,7 @@
 #include "platform/Form.h"
 
-#include "platform/Control.h"
 #include "platform/RuntimeError.h"
+#include "platform/Scale.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -13,41 +13,33 @@
 #include <vector>
 
 namespace platform {
+namespace {
+
+constexpr const char* TabIndexProperty = "tessarineTabIndex";
+
+int pixels(double twips)
+{
+    return roundToPixel(Twips.toPixels(twips));
+}
+
+} // namespace
 
 Form::Form() : m_window(std::make_unique<QWidget>())
 {
-    m_window->setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
 Form::~Form() = default;
-
-QString Form::Caption() const
-{
-    return m_window->windowTitle();
-}
 
 void Form::setCaption(const QString& caption)
 {
     m_window->setWindowTitle(caption);
 }
 
-void Form::setClientSize(float width, float height)
+void Form::setClientSize(double width, double height)
 {
-    const QSize size(roundToPixel(Twips.xToPixels(width)), roundToPixel(Twips.yToPixels(height)));
+    m_window->resize(pixels(width), pixels(height));
     if (m_borderStyle == 1)
-        m_window->setFixedSize(size);
-    else
-        m_window->resize(size);
-}
-
-float Form::ScaleWidth() const
-{
-    return Twips.xFromPixels(m_window->width());
-}
-
-float Form::ScaleHeight() const
-{
-    return Twips.yFromPixels(m_window->height());
+        m_window->setFixedSize(m_window->size());
 }
 
 void Form::setBorderStyle(int style)
@@ -97,26 +89,33 @@ void Form::Show()
 {
     if (!m_shown && m_startUpPosition == 2) {
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect available = screen->availableGeometry();
-            m_window->move(available.x() + (available.width() - m_window->width()) / 2,
-                           available.y() + (available.height() - m_window->height()) / 2);
+            QRect frame(QPoint(0, 0), m_window->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            m_window->move(frame.topLeft());
         }
     }
     m_window->show();
     if (!m_shown)
-        focusFirstInTabOrder();
+        focusInTabOrder();
     m_shown = true;
 }
 
-// The tab order follows the controls' tab indexes; hidden controls are
-// skipped, and the first in the order has the focus when the window opens.
-void Form::focusFirstInTabOrder()
+void Form::place(QWidget* control, double left, double top, double width, double height)
+{
+    control->setGeometry(pixels(left), pixels(top), pixels(width), pixels(height));
+}
+
+void Form::setTabIndex(QWidget* control, int index)
+{
+    control->setProperty(TabIndexProperty, index);
+}
+
+void Form::focusInTabOrder()
 {
     std::vector<std::pair<int, QWidget*>> order;
     for (QWidget* child : m_window->findChildren<QWidget*>()) {
-        const QVariant index = child->property(Control::TabIndexProperty);
-        if (index.isValid() && child->isVisibleTo(m_window.get()) &&
-            child->focusPolicy() & Qt::TabFocus)
+        const QVariant index = child->property(TabIndexProperty);
+        if (index.isValid())
             order.emplace_back(index.toInt(), child);
     }
     std::sort(order.begin(), order.end(),

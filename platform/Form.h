@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/Container.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -12,30 +10,25 @@ class QWidget;
 
 namespace platform {
 
-// A top-level window that measures in twips.  Its description (caption,
-// client size, border, icon, start-up position) is set before Start, which
-// raises Load; the Load handler shows the window.
-class Form : public Container
+// The top-level window.  Its description (caption, client size in twips,
+// border, icon, start-up position) is set before Start, which raises Load;
+// the Load handler shows the window.
+class Form
 {
 public:
     Form();
-    ~Form() override;
+    ~Form();
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
-    [[nodiscard]] QString Caption() const;
     void setCaption(const QString& caption);
-    // The client area in twips.
-    void setClientSize(float width, float height);
-    [[nodiscard]] float ScaleWidth() const;
-    [[nodiscard]] float ScaleHeight() const;
-    // 1, fixed single: a frame the person cannot resize.
+    void setClientSize(double width, double height);
+    // 1, fixed single: the window cannot be resized.
     void setBorderStyle(int style);
     void setMaxButton(bool enabled);
     // 2: centred on the screen when first shown.
     void setStartUpPosition(int position);
-    // The window's icon, from picture files or resources (":/...") of the
-    // same artwork at several sizes.
+    // The same artwork at several sizes, from files or resources (":/...").
     void setIcon(const QStringList& paths);
 
     // Raises Load.
@@ -46,15 +39,14 @@ public:
 
     [[nodiscard]] QWidget* widget() const { return m_window.get(); }
 
-    // Container
-    [[nodiscard]] QWidget* childParent() const override { return m_window.get(); }
-    [[nodiscard]] Scale scale() const override { return Twips; }
-    [[nodiscard]] int originX() const override { return 0; }
-    [[nodiscard]] int originY() const override { return 0; }
+    // Places a control's widget on the window, in twips.
+    static void place(QWidget* control, double left, double top, double width, double height);
+    // The tab order runs by these indexes; the first has the focus at start.
+    static void setTabIndex(QWidget* control, int index);
 
 private:
     void applyWindowFlags();
-    void focusFirstInTabOrder();
+    void focusInTabOrder();
 
     std::unique_ptr<QWidget> m_window;
     int m_borderStyle = 2;

@@ -31,11 +31,11 @@ public:
             QApplication::restoreOverrideCursor();
     }
 
-    QString chooseFileToOpen() override
+    QString chooseFileToOpen(const QString& folder) override
     {
         // No title, no filter: every file is listed, as people keep pictures
         // under all kinds of names.
-        return QFileDialog::getOpenFileName(QApplication::activeWindow());
+        return QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(), folder);
     }
 
     void reportUntrapped(const RuntimeError& error) override

@@ -19,8 +19,9 @@ public:
     // prompt in smaller type.
     virtual void messageBox(const QString& prompt, int buttons, const QString& title,
                             const QString& detail) = 0;
-    // Lets the person choose one existing file; an empty string on cancel.
-    virtual QString chooseFileToOpen() = 0;
+    // Lets the person choose one existing file, starting in `folder`; an
+    // empty string on cancel.
+    virtual QString chooseFileToOpen(const QString& folder) = 0;
     // Reports an error that no handler trapped, then ends the program.
     virtual void reportUntrapped(const RuntimeError& error) = 0;
 };

@@ -1,12 +1,15 @@
 #pragma once
 
-#include <QString>
+#include "platform/ModalHost.h"
 
 namespace platform {
 
 // A modal message box with an OK button.  buttons: 16 critical icon,
 // 64 information icon.  `detail` adds a smaller second text under the prompt.
-void MsgBox(const QString& prompt, int buttons, const QString& title,
-            const QString& detail = QString());
+inline void MsgBox(const QString& prompt, int buttons, const QString& title,
+                   const QString& detail = QString())
+{
+    modalHost().messageBox(prompt, buttons, title, detail);
+}
 
 } // namespace platform

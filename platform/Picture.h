@@ -2,8 +2,6 @@
 
 #include <QImage>
 
-#include <cstdint>
-
 namespace platform {
 
 // A picture value.  Copies share the pixels (Qt's implicit sharing); a pixel
@@ -15,7 +13,7 @@ public:
     explicit Picture(QImage image) : m_image(std::move(image)) {}
 
     // Non-zero exactly when the value holds a picture.
-    [[nodiscard]] std::int32_t Handle() const;
+    [[nodiscard]] int Handle() const { return m_image.isNull() ? 0 : 1; }
 
     [[nodiscard]] const QImage& image() const { return m_image; }
     [[nodiscard]] bool isEmpty() const { return m_image.isNull(); }

@@ -1,76 +1,214 @@
 #include "platform/PictureBox.h"
 
-#include "platform/Line.h"
+#include "platform/Form.h"
 #include "platform/RuntimeError.h"
 
-#include <QColorSpace>
 #include <QDir>
-#include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
+#include <QPalette>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace platform {
+namespace {
 
-class PictureBoxWidget final : public QFrame
+// A box's background: the window colour of the desktop's theme.
+QImage background(QSize size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QGuiApplication::palette().color(QPalette::Window));
+    return image;
+}
+
+bool isWhole(double value)
+{
+    return std::floor(value) == value;
+}
+
+// A part of the picture that is whole pixels and exactly as large as the
+// drawing area: the tile of a picture whose sides divide by three.  Its rows
+// are copied as they are, nothing is resampled.  The sizes come from whole
+// numbers of twips through exact divisions, so no tolerance is needed.
+bool isExactCopy(const QImage& image, const QRectF& target, const QRectF& source, QSize area)
+{
+    return target == QRectF(QPointF(0, 0), QSizeF(area)) && source.size() == QSizeF(area) &&
+           isWhole(source.x()) && isWhole(source.y()) && QRectF(image.rect()).contains(source);
+}
+
+// A large picture reduced for a small box: first sampled down to four times
+// the target size, which keeps the area averaging that follows cheap on a
+// 50-megapixel photo, then averaged by Qt.  The sampling is done here
+// because Qt's own scaling works in 16.16 fixed point and goes wrong on a
+// side longer than 32767 pixels, as a panorama strip has.
+QImage reduced(const QImage& image, QSize target)
+{
+    const QSize step = image.size().boundedTo(target * 4);
+    if (step == image.size())
+        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage sampled(step, QImage::Format_RGB32);
+    std::vector<int> columns(std::size_t(step.width()));
+    for (int x = 0; x < step.width(); ++x)
+        columns[std::size_t(x)] = int((2 * qint64(x) + 1) * image.width() / (2 * step.width()));
+    for (int y = 0; y < step.height(); ++y) {
+        const int row = int((2 * qint64(y) + 1) * image.height() / (2 * step.height()));
+        const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(row));
+        auto* out = reinterpret_cast<QRgb*>(sampled.scanLine(y));
+        for (int x = 0; x < step.width(); ++x)
+            out[x] = in[columns[std::size_t(x)]];
+    }
+    return sampled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+void PictureBox::setPicture(const platform::Picture& picture)
+{
+    m_picture = picture;
+    const QImage& image = picture.image();
+    if (m_autoSize && !image.isNull())
+        m_area = image.size();
+    if (image.isNull()) {
+        m_drawing = QImage();
+    } else if (image.size() == m_area && image.format() == QImage::Format_RGB32) {
+        m_drawing = image; // shared, not copied
+    } else {
+        m_drawing = background(m_area);
+        QPainter(&m_drawing).drawImage(0, 0, image);
+    }
+    drawingChanged();
+}
+
+platform::Picture PictureBox::Image() const
+{
+    return platform::Picture(m_drawing.isNull() ? background(m_area) : m_drawing);
+}
+
+void PictureBox::setWidth(double width)
+{
+    resizeArea(QSize(roundToPixel(Twips.toPixels(width)), m_area.height()));
+}
+
+void PictureBox::setHeight(double height)
+{
+    resizeArea(QSize(m_area.width(), roundToPixel(Twips.toPixels(height))));
+}
+
+// A drawing area has at least one pixel each way, so that a picture narrower
+// than three pixels still gives tiles.
+void PictureBox::resizeArea(QSize pixels)
+{
+    pixels = pixels.expandedTo(QSize(1, 1));
+    if (pixels == m_area)
+        return;
+    m_area = pixels;
+    m_drawing = QImage();
+    drawingChanged();
+}
+
+void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1,
+                              double Width1, double Height1)
+{
+    const QImage& image = picture.image();
+    paint(image,
+          QRectF(m_scaleX.toPixels(X1), m_scaleY.toPixels(Y1), m_scaleX.toPixels(Width1),
+                 m_scaleY.toPixels(Height1)),
+          QRectF(image.rect()));
+}
+
+void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1,
+                              double Width1, double Height1, double X2, double Y2, double Width2,
+                              double Height2)
+{
+    paint(picture.image(),
+          QRectF(m_scaleX.toPixels(X1), m_scaleY.toPixels(Y1), m_scaleX.toPixels(Width1),
+                 m_scaleY.toPixels(Height1)),
+          QRectF(m_scaleX.toPixels(X2), m_scaleY.toPixels(Y2), m_scaleX.toPixels(Width2),
+                 m_scaleY.toPixels(Height2)));
+}
+
+QImage& PictureBox::drawingToPaint()
+{
+    if (m_drawing.isNull())
+        m_drawing = background(m_area);
+    return m_drawing;
+}
+
+// Target and source in pixels.
+void PictureBox::paint(const QImage& image, const QRectF& target, const QRectF& source)
+{
+    if (image.isNull())
+        throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("无效的图片"));
+    for (const double value : {target.x(), target.y(), target.width(), target.height(),
+                               source.x(), source.y(), source.width(), source.height()}) {
+        if (!std::isfinite(value))
+            throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
+    }
+    if (isExactCopy(image, target, source, m_area)) {
+        m_drawing = image.copy(source.toRect());
+    } else if (source == QRectF(image.rect()) && target.topLeft() == QPointF(0, 0) &&
+               isWhole(target.width()) && isWhole(target.height()) &&
+               target.width() <= image.width() && target.height() <= image.height()) {
+        // The preview: a whole picture reduced into the box.
+        const QSize size(int(target.width()), int(target.height()));
+        QPainter(&drawingToPaint()).drawImage(0, 0, reduced(image, size));
+    } else {
+        QPainter painter(&drawingToPaint());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, image, source);
+    }
+    drawingChanged();
+}
+
+// The preview's widget: the drawing inside the frame, the lines over it.
+class PreviewWidget final : public QFrame
 {
 public:
-    PictureBoxWidget(PictureBox& owner, QWidget* parent) : QFrame(parent), m_owner(owner)
+    PreviewWidget(VisiblePictureBox& owner, QWidget* parent) : QFrame(parent), m_owner(owner)
     {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(2);
         setFocusPolicy(Qt::StrongFocus);
     }
-
-    bool m_dropTarget = false;
 
 protected:
     void paintEvent(QPaintEvent* event) override
     {
-        QFrame::paintEvent(event); // the frame
+        QFrame::paintEvent(event);
         QPainter painter(this);
         const QRect area = contentsRect();
         painter.setClipRect(area);
-        if (m_owner.m_unsettled)
+        if (m_owner.m_drawing.isNull())
             painter.fillRect(area, palette().color(QPalette::Window));
-        painter.drawImage(area.topLeft(), m_owner.m_drawing);
-        // Lines lie over whatever was drawn into the box, and are not part
-        // of its persistent drawing.
-        const Scale scale = m_owner.scale();
+        else
+            painter.drawImage(area.topLeft(), m_owner.m_drawing);
         for (const Line* line : m_owner.m_lines) {
-            if (!line->Visible())
+            if (!line->m_visible)
                 continue;
-            QPen pen(QColor::fromRgb(line->BorderColor()), line->BorderWidth(), Qt::SolidLine,
-                     Qt::FlatCap);
-            painter.setPen(pen);
-            painter.drawLine(QPointF(area.x() + scale.xToPixels(line->X1()),
-                                     area.y() + scale.yToPixels(line->Y1())),
-                             QPointF(area.x() + scale.xToPixels(line->X2()),
-                                     area.y() + scale.yToPixels(line->Y2())));
+            const unsigned bgr = line->m_bgr;
+            painter.setPen(QPen(QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int(bgr >> 16)),
+                                line->m_width, Qt::SolidLine, Qt::FlatCap));
+            const Scale& x = m_owner.m_scaleX;
+            const Scale& y = m_owner.m_scaleY;
+            painter.drawLine(area.topLeft() + QPointF(x.toPixels(line->m_x1), y.toPixels(line->m_y1)),
+                             area.topLeft() + QPointF(x.toPixels(line->m_x2), y.toPixels(line->m_y2)));
         }
     }
 
     void dragEnterEvent(QDragEnterEvent* event) override
     {
-        if (m_dropTarget)
-            event->acceptProposedAction();
-    }
-
-    void dragMoveEvent(QDragMoveEvent* event) override
-    {
-        if (m_dropTarget)
+        if (acceptDrops())
             event->acceptProposedAction();
     }
 
     void dropEvent(QDropEvent* event) override
     {
-        if (!m_dropTarget)
-            return;
         QStringList files;
         for (const QUrl& url : event->mimeData()->urls()) {
             if (url.isLocalFile())
@@ -86,368 +224,89 @@ protected:
     }
 
 private:
-    PictureBox& m_owner;
+    VisiblePictureBox& m_owner;
 };
 
-PictureBox::PictureBox(Container& container)
-    : Control(container, new PictureBoxWidget(*this, container.childParent())),
-      m_box(static_cast<PictureBoxWidget*>(widget()))
+VisiblePictureBox::VisiblePictureBox(Form& form)
+    : m_widget(new PreviewWidget(*this, form.widget()))
 {
-    setBorderStyle(FixedSingle);
-    resizeDrawing();
 }
 
-PictureBox::~PictureBox() = default;
+// The widget belongs to the window, which deletes it.
+VisiblePictureBox::~VisiblePictureBox() = default;
 
-QWidget* PictureBox::childParent() const
+void VisiblePictureBox::Move(double left, double top, double width, double height)
 {
-    return m_box;
+    Form::place(m_widget, left, top, width, height);
+    resizeArea(m_widget->contentsRect().size());
 }
 
-void PictureBox::setBorderStyle(Border border)
+void VisiblePictureBox::setUserScale(double width, double height)
 {
-    m_border = border;
-    if (border == FixedSingle) {
-        m_box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        m_box->setLineWidth(2);
-    } else {
-        m_box->setFrameStyle(QFrame::NoFrame);
-        m_box->setLineWidth(0);
-    }
-    outerSizeChanged();
+    m_scaleX = Scale{width, double(m_area.width())};
+    m_scaleY = Scale{height, double(m_area.height())};
 }
 
-void PictureBox::setToolTipText(const QString& text)
+void VisiblePictureBox::setToolTipText(const QString& text)
 {
-    m_box->setToolTip(text);
+    m_widget->setToolTip(text);
 }
 
-QString PictureBox::ToolTipText() const
+void VisiblePictureBox::setTabIndex(int index)
 {
-    return m_box->toolTip();
+    Form::setTabIndex(m_widget, index);
 }
 
-void PictureBox::setOLEDropMode(int mode)
+void VisiblePictureBox::setOLEDropMode(int mode)
 {
-    m_box->m_dropTarget = mode == 1;
-    m_box->setAcceptDrops(mode == 1);
+    m_widget->setAcceptDrops(mode == 1);
 }
 
-int PictureBox::areaWidthPixels() const
+void VisiblePictureBox::drawingChanged()
 {
-    return std::max(1, m_box->width() - 2 * borderPixels());
+    m_widget->update();
 }
 
-int PictureBox::areaHeightPixels() const
+void Line::setVisible(bool visible)
 {
-    return std::max(1, m_box->height() - 2 * borderPixels());
+    m_visible = visible;
+    m_container.drawingChanged();
 }
 
-float PictureBox::ScaleWidth() const
+void Line::setX1(double value)
 {
-    return m_userScale ? m_userScaleWidth : m_scale.xFromPixels(areaWidthPixels());
+    m_x1 = value;
+    m_container.drawingChanged();
 }
 
-float PictureBox::ScaleHeight() const
+void Line::setY1(double value)
 {
-    return m_userScale ? m_userScaleHeight : m_scale.yFromPixels(areaHeightPixels());
+    m_y1 = value;
+    m_container.drawingChanged();
 }
 
-void PictureBox::setUserScale(float scaleWidth, float scaleHeight)
+void Line::setX2(double value)
 {
-    if (!(scaleWidth > 0) || !(scaleHeight > 0))
-        throw RuntimeError(RuntimeError::InvalidProcedureCall, QStringLiteral("Invalid scale"));
-    m_userScale = true;
-    m_userScaleWidth = scaleWidth;
-    m_userScaleHeight = scaleHeight;
-    m_scale = Scale{areaWidthPixels() * TwipsPerPixel / scaleWidth,
-                    areaHeightPixels() * TwipsPerPixel / scaleHeight};
+    m_x2 = value;
+    m_container.drawingChanged();
 }
 
-void PictureBox::outerSizeChanged()
+void Line::setY2(double value)
 {
-    if (m_box->size().isValid())
-        resizeDrawing();
+    m_y2 = value;
+    m_container.drawingChanged();
 }
 
-namespace {
-
-// What an image carries besides its pixels.  A drawing that is made anew
-// where the old one would have been drawn over keeps the old one's, so the
-// bitmaps written from it stay the same to the byte (dots per metre).
-void copyMetadata(const QImage& from, QImage& to)
+void Line::setBorderColor(unsigned bgr)
 {
-    to.setDotsPerMeterX(from.dotsPerMeterX());
-    to.setDotsPerMeterY(from.dotsPerMeterY());
-    to.setOffset(from.offset());
-    to.setDevicePixelRatio(from.devicePixelRatio());
-    to.setColorSpace(from.colorSpace());
-    for (const QString& key : from.textKeys())
-        to.setText(key, from.text(key));
+    m_bgr = bgr & 0xFFFFFF;
+    m_container.drawingChanged();
 }
 
-QImage metadataOf(const QImage& image)
+void Line::setBorderWidth(int pixels)
 {
-    QImage look(1, 1, QImage::Format_RGB32);
-    if (!image.isNull())
-        copyMetadata(image, look);
-    return look;
-}
-
-// The rows `rect` of `image` without copying them: the result reads the
-// picture's own pixels and keeps it alive; drawing into it copies them first.
-QImage borrowedRows(const QImage& image, const QRect& rect)
-{
-    if (rect == image.rect())
-        return image;
-    auto* owner = new QImage(image);
-    QImage rows(owner->constScanLine(rect.y()) + qsizetype(rect.x()) * 4, rect.width(),
-                rect.height(), owner->bytesPerLine(), owner->format(),
-                [](void* held) { delete static_cast<QImage*>(held); }, owner);
-    copyMetadata(image, rows);
-    return rows;
-}
-
-// The top-left part of an RGB32 image that fits into `size`.
-QImage fittedInto(const QImage& image, QSize size)
-{
-    return borrowedRows(image, QRect(QPoint(0, 0), image.size().boundedTo(size)));
-}
-
-} // namespace
-
-// The drawing follows the drawing area's size; what was drawn stays at the
-// top-left corner and new space takes the background colour.
-void PictureBox::resizeDrawing()
-{
-    const QSize area(areaWidthPixels(), areaHeightPixels());
-    if (m_area == area)
-        return;
-    m_area = area;
-    // A drawing made at the new size: what was drawn is kept, cut to the
-    // new size at once so that growing again later shows background there.
-    if (!m_drawing.isNull())
-        m_drawing = fittedInto(m_drawing, area);
-    m_unsettledLook = QImage(1, 1, QImage::Format_RGB32);
-    m_unsettled = true;
-    if (m_userScale)
-        setUserScale(m_userScaleWidth, m_userScaleHeight);
-    repaint();
-}
-
-// Makes the drawing that is kept lazily, as the area's background with the
-// remembered top-left part on it.
-void PictureBox::settleDrawing() const
-{
-    if (!m_unsettled)
-        return;
-    QImage drawing(m_area, QImage::Format_RGB32);
-    copyMetadata(m_unsettledLook, drawing);
-    drawing.fill(m_box->palette().color(QPalette::Window));
-    if (!m_drawing.isNull()) {
-        QPainter painter(&drawing);
-        painter.drawImage(0, 0, m_drawing);
-    }
-    m_drawing = std::move(drawing);
-    m_unsettled = false;
-    m_borrowed = false;
-}
-
-platform::Picture PictureBox::Image() const
-{
-    settleDrawing();
-    return platform::Picture(m_drawing);
-}
-
-// The drawing, ready to be drawn into.  When what follows covers every
-// pixel, a drawing that is shared, borrowed or not yet made is replaced by a
-// new one left unfilled, instead of being copied or filled first.
-QImage& PictureBox::drawingToPaint(bool coversAll)
-{
-    if (coversAll && (m_unsettled || m_borrowed || !m_drawing.isDetached())) {
-        QImage fresh(m_area, QImage::Format_RGB32);
-        copyMetadata(m_unsettled ? m_unsettledLook : m_drawing, fresh);
-        m_drawing = std::move(fresh);
-        m_unsettled = false;
-        m_borrowed = false;
-    }
-    settleDrawing();
-    if (m_borrowed) {
-        m_drawing.detach(); // copies the borrowed rows
-        m_borrowed = false;
-    }
-    return m_drawing; // QPainter copies it if it is still shared
-}
-
-void PictureBox::setPicture(const platform::Picture& picture)
-{
-    m_picture = picture;
-    if (m_autoSize && !picture.isEmpty()) {
-        const QSize size = picture.image().size();
-        m_box->resize(size.width() + 2 * borderPixels(), size.height() + 2 * borderPixels());
-        resizeDrawing();
-    }
-    redrawFromPicture();
-}
-
-// The picture at the top-left corner over the background.  An RGB32
-// picture is not copied: the drawing shares it, or borrows the part of it
-// that fits, until somebody draws into the drawing.
-void PictureBox::redrawFromPicture()
-{
-    const QImage& image = m_picture.image();
-    if (image.isNull() || image.format() == QImage::Format_RGB32) {
-        const QImage look = metadataOf(m_unsettled ? m_unsettledLook : m_drawing);
-        if (image.size() == m_area) {
-            m_drawing = image; // shared, not copied
-            m_unsettled = false;
-            m_borrowed = false;
-        } else {
-            m_drawing = image.isNull() ? QImage() : fittedInto(image, m_area);
-            m_unsettled = m_drawing.size() != m_area;
-            m_borrowed = !image.isNull() && m_drawing.size() != image.size();
-            m_unsettledLook = look;
-            if (!m_unsettled)
-                copyMetadata(look, m_drawing);
-        }
-    } else {
-        QImage& drawing = drawingToPaint(true);
-        drawing.fill(m_box->palette().color(QPalette::Window));
-        QPainter painter(&drawing);
-        painter.drawImage(0, 0, image);
-    }
-    repaint();
-}
-
-void PictureBox::PaintPicture(const platform::Picture& picture, float X1, float Y1, float Width1,
-                              float Height1)
-{
-    const QImage& image = picture.image();
-    paint(image, X1, Y1, Width1, Height1, 0, 0, image.width(), image.height());
-}
-
-void PictureBox::PaintPicture(const platform::Picture& picture, float X1, float Y1, float Width1,
-                              float Height1, float X2, float Y2, float Width2, float Height2)
-{
-    paint(picture.image(), X1, Y1, Width1, Height1, m_scale.xToPixels(X2),
-          m_scale.yToPixels(Y2), m_scale.xToPixels(Width2), m_scale.yToPixels(Height2));
-}
-
-namespace {
-
-bool isWhole(double value)
-{
-    return std::abs(value - std::round(value)) < 1e-6;
-}
-
-bool isWhole(const QRectF& r)
-{
-    return isWhole(r.x()) && isWhole(r.y()) && isWhole(r.width()) && isWhole(r.height());
-}
-
-QRect whole(const QRectF& r)
-{
-    return QRect(int(std::lround(r.x())), int(std::lround(r.y())), int(std::lround(r.width())),
-                 int(std::lround(r.height())));
-}
-
-// Shrinks a large picture for a small box with area averaging.  Very large
-// reductions first drop to four times the target by sampling, which keeps
-// the averaging cheap on 50-megapixel photos without visible aliasing.
-QImage reduced(const QImage& image, QSize target)
-{
-    QImage source = image;
-    if (source.width() > 4 * target.width() && source.height() > 4 * target.height())
-        source = source.scaled(4 * target.width(), 4 * target.height(), Qt::IgnoreAspectRatio,
-                               Qt::FastTransformation);
-    return source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-}
-
-// Draws `source` of `image` smoothly scaled into `target`.  A large drawing
-// is drawn as two bands of rows at once, on two threads: each painter draws
-// the same picture with the same transformation and is only clipped to its
-// band, so every pixel comes out exactly as from one painter.
-void drawInBands(QImage& drawing, const QRectF& target, const QImage& image, const QRectF& source)
-{
-    constexpr qsizetype bandsFrom = 512 * 1024; // pixels; below that a thread costs more
-    const int height = drawing.height();
-    if (qsizetype(drawing.width()) * height < bandsFrom || height < 2 ||
-        drawing.devicePixelRatio() != 1.0) {
-        QPainter painter(&drawing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, image, source);
-        return;
-    }
-    uchar* bits = drawing.bits(); // detached once, here, not by each painter
-    auto band = [&](int top, int bottom) {
-        QImage rows(bits, drawing.width(), height, drawing.bytesPerLine(), drawing.format());
-        QPainter painter(&rows);
-        painter.setClipRect(QRect(0, top, drawing.width(), bottom - top));
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, image, source);
-    };
-    std::thread lower(band, height / 2, height);
-    band(0, height / 2);
-    lower.join();
-}
-
-} // namespace
-
-// x, y, width, height in this box's units; the source in the picture's pixels.
-void PictureBox::paint(const QImage& image, double x, double y, double width, double height,
-                       double sx, double sy, double sw, double sh)
-{
-    if (image.isNull())
-        throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("Invalid picture"));
-    const QRectF target(m_scale.xToPixels(x), m_scale.yToPixels(y), m_scale.xToPixels(width),
-                        m_scale.yToPixels(height));
-    const QRectF source(sx, sy, sw, sh);
-    if (!std::isfinite(target.width()) || !std::isfinite(target.height()) ||
-        !std::isfinite(source.width()) || !std::isfinite(source.height()))
-        throw RuntimeError(RuntimeError::Overflow, QStringLiteral("Overflow"));
-
-    const QRect area(QPoint(0, 0), m_area);
-    const QRect imageRect = image.rect();
-    // The exact case, as when a picture whose sides divide by three is cut:
-    // the source is whole pixels, as large as the drawing area, and fills it.
-    // Borrow the rows (or share the whole picture) instead of resampling; a
-    // tile is then written straight from the picture's own rows.
-    if (isWhole(target) && isWhole(source) && whole(target) == area &&
-        whole(source).size() == area.size() && imageRect.contains(whole(source)) &&
-        image.format() == QImage::Format_RGB32) {
-        m_drawing = borrowedRows(image, whole(source));
-        m_unsettled = false;
-        m_borrowed = whole(source) != imageRect;
-        repaint();
-        return;
-    }
-
-    // An opaque picture drawn over the whole area leaves nothing of the old
-    // drawing to keep.
-    const bool coversAll = isWhole(target) && whole(target).contains(area) &&
-                           QRectF(imageRect).contains(source) && !image.hasAlphaChannel();
-    QImage& drawing = drawingToPaint(coversAll);
-    const bool wholePicture = source == QRectF(imageRect);
-    if (wholePicture && isWhole(target) && target.width() >= 1 && target.height() >= 1 &&
-        (target.width() < image.width() || target.height() < image.height())) {
-        const QRect t = whole(target);
-        QPainter painter(&drawing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(t.topLeft(), reduced(image, t.size()));
-    } else {
-        drawInBands(drawing, target, image, source);
-    }
-    repaint();
-}
-
-void PictureBox::removeLine(Line* line)
-{
-    m_lines.erase(std::remove(m_lines.begin(), m_lines.end(), line), m_lines.end());
-}
-
-void PictureBox::repaint()
-{
-    m_box->update();
+    m_width = std::max(1, pixels);
+    m_container.drawingChanged();
 }
 
 } // namespace platform

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "platform/Container.h"
-#include "platform/Control.h"
 #include "platform/DataObject.h"
 #include "platform/Picture.h"
+#include "platform/Scale.h"
 
+#include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -13,106 +14,127 @@
 
 namespace platform {
 
+class Form;
 class Line;
-class PictureBoxWidget;
+class PreviewWidget;
 
-// A box that holds a picture and a persistent drawing (its Image), takes
-// drawing through PaintPicture and can contain other controls and lines.
-class PictureBox : public Control, public Container
+// A picture box that is never shown: a picture and a persistent drawing in
+// memory, as large as the picture asks and no larger.  It measures in twips
+// and has no frame, so its drawing area is its whole size.
+class PictureBox
 {
 public:
-    enum Border { NoBorder = 0, FixedSingle = 1 };
+    PictureBox() = default;
+    virtual ~PictureBox() = default;
+    PictureBox(const PictureBox&) = delete;
+    PictureBox& operator=(const PictureBox&) = delete;
 
-    explicit PictureBox(Container& container);
-    // A box inside another box.
-    explicit PictureBox(PictureBox& container) : PictureBox(static_cast<Container&>(container)) {}
-    ~PictureBox() override;
-
-    // The picture; setting it redraws the persistent drawing from it alone
-    // (the empty picture clears the drawing).
+    // Setting the picture redraws the drawing from it alone; the empty
+    // picture clears both.  With AutoSize the box takes the picture's size.
     [[nodiscard]] platform::Picture Picture() const { return m_picture; }
     void setPicture(const platform::Picture& picture);
+    void setAutoSize(bool autoSize) { m_autoSize = autoSize; }
 
     // The persistent drawing at the drawing area's size.
     [[nodiscard]] platform::Picture Image() const;
 
     // Draws `picture` scaled into (X1, Y1, Width1, Height1); the second form
-    // draws only its source rectangle (X2, Y2, Width2, Height2).  All values
-    // are in this box's scale units; the source rectangle is measured on the
-    // picture at its own size.  What falls outside the drawing area is cut
-    // off.  Plain copy, smooth filtering where the picture is resampled.
-    void PaintPicture(const platform::Picture& picture, float X1, float Y1, float Width1,
-                      float Height1);
-    void PaintPicture(const platform::Picture& picture, float X1, float Y1, float Width1,
-                      float Height1, float X2, float Y2, float Width2, float Height2);
+    // draws only its part (X2, Y2, Width2, Height2).  Everything is in this
+    // box's units; the part is measured on the picture at its own size.
+    // What falls outside the drawing area is cut off.
+    void PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
+                      double Height1);
+    void PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
+                      double Height1, double X2, double Y2, double Width2, double Height2);
+
+    // The outer size, in twips.  A new size clears the drawing.
+    [[nodiscard]] double Width() const { return Twips.fromPixels(m_area.width()); }
+    [[nodiscard]] double Height() const { return Twips.fromPixels(m_area.height()); }
+    void setWidth(double width);
+    void setHeight(double height);
 
     // The drawing area in this box's own units.
-    [[nodiscard]] float ScaleWidth() const;
-    [[nodiscard]] float ScaleHeight() const;
-    // A box measures in twips unless given a user scale that spans the
-    // drawing area with the given number of units across and down.
-    void setUserScale(float scaleWidth, float scaleHeight);
+    [[nodiscard]] double ScaleWidth() const { return m_scaleX.fromPixels(m_area.width()); }
+    [[nodiscard]] double ScaleHeight() const { return m_scaleY.fromPixels(m_area.height()); }
 
-    [[nodiscard]] bool AutoRedraw() const { return m_autoRedraw; }
-    void setAutoRedraw(bool autoRedraw) { m_autoRedraw = autoRedraw; }
-    [[nodiscard]] bool AutoSize() const { return m_autoSize; }
-    void setAutoSize(bool autoSize) { m_autoSize = autoSize; }
-    [[nodiscard]] Border BorderStyle() const { return m_border; }
-    void setBorderStyle(Border border);
+protected:
+    void resizeArea(QSize pixels);
+    virtual void drawingChanged() {}
+
+    // A null drawing is all background: a cleared box holds no pixels.
+    QImage m_drawing;
+    QSize m_area{1, 1};
+    Scale m_scaleX = Twips;
+    Scale m_scaleY = Twips;
+
+private:
+    void paint(const QImage& image, const QRectF& target, const QRectF& source);
+    QImage& drawingToPaint();
+
+    platform::Picture m_picture;
+    bool m_autoSize = false;
+};
+
+// The one visible picture box: the preview.  It shows its drawing inside a
+// sunken 2-pixel frame, with the lines it contains drawn over it, measures
+// in a user scale, and takes dropped files.
+class VisiblePictureBox : public PictureBox
+{
+public:
+    explicit VisiblePictureBox(Form& form);
+    ~VisiblePictureBox() override;
+
+    // Place and outer size on the form, in twips.
+    void Move(double left, double top, double width, double height);
+    // `width` x `height` units span the drawing area.
+    void setUserScale(double width, double height);
     void setToolTipText(const QString& text);
-    [[nodiscard]] QString ToolTipText() const;
-    // 0 none, 1 manual: a drop raises OLEDragDrop.
+    void setTabIndex(int index);
+    // 1: a drop raises OLEDragDrop.
     void setOLEDropMode(int mode);
 
-    // Raised after something was dropped on the box.
+    // Raised after files were dropped on the box.
     std::function<void(DataObject&)> OLEDragDrop;
-
-    // Container
-    [[nodiscard]] QWidget* childParent() const override;
-    [[nodiscard]] Scale scale() const override { return m_scale; }
-    [[nodiscard]] int originX() const override { return borderPixels(); }
-    [[nodiscard]] int originY() const override { return borderPixels(); }
 
 private:
     friend class Line;
-    friend class PictureBoxWidget;
+    friend class PreviewWidget;
 
-    [[nodiscard]] int borderPixels() const { return m_border == FixedSingle ? 2 : 0; }
-    [[nodiscard]] int areaWidthPixels() const;
-    [[nodiscard]] int areaHeightPixels() const;
-    [[nodiscard]] int minimumOuterPixels() const override { return 2 * borderPixels() + 1; }
-    void outerSizeChanged() override;
-    void resizeDrawing();
-    void redrawFromPicture();
-    void settleDrawing() const;
-    QImage& drawingToPaint(bool coversAll);
-    void paint(const QImage& image, double x, double y, double width, double height, double sx,
-               double sy, double sw, double sh);
-    void addLine(Line* line) { m_lines.push_back(line); }
-    void removeLine(Line* line);
-    void repaint();
+    void drawingChanged() override;
 
-    PictureBoxWidget* m_box;
-    platform::Picture m_picture;
-    // The drawing is kept lazily: while m_unsettled, it is the background
-    // colour at m_area's size with m_drawing (possibly null) at its top-left
-    // corner and m_unsettledLook's metadata, and is made only when somebody
-    // looks at it or draws into part of it.  A 24-megapixel picture that is
-    // replaced or cleared right away then never costs a second buffer.
-    // m_drawing may also borrow another picture's rows (copied on a write).
-    mutable QImage m_drawing;
-    mutable QImage m_unsettledLook; // 1 x 1, carries the metadata only
-    mutable bool m_unsettled = false;
-    mutable bool m_borrowed = false; // m_drawing reads another picture's rows
-    QSize m_area;
-    std::vector<Line*> m_lines;
-    Scale m_scale = Twips;
-    bool m_userScale = false;
-    float m_userScaleWidth = 0;
-    float m_userScaleHeight = 0;
-    bool m_autoRedraw = false;
-    bool m_autoSize = false;
-    Border m_border = FixedSingle;
+    PreviewWidget* m_widget;
+    std::vector<const Line*> m_lines;
+};
+
+// A straight line over whatever is drawn into the preview, its ends in the
+// preview's units.
+class Line
+{
+public:
+    explicit Line(VisiblePictureBox& container) : m_container(container)
+    {
+        m_container.m_lines.push_back(this);
+    }
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    void setVisible(bool visible);
+    void setX1(double value);
+    void setY1(double value);
+    void setX2(double value);
+    void setY2(double value);
+    // Colour as 0x00BBGGRR; width in pixels.
+    void setBorderColor(unsigned bgr);
+    void setBorderWidth(int pixels);
+
+private:
+    friend class PreviewWidget;
+
+    VisiblePictureBox& m_container;
+    bool m_visible = true;
+    double m_x1 = 0, m_y1 = 0, m_x2 = 0, m_y2 = 0;
+    unsigned m_bgr = 0;
+    int m_width = 1;
 };
 
 } // namespace platform

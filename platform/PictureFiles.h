@@ -17,11 +17,6 @@ namespace platform {
 // error that carries the reason.
 [[nodiscard]] Picture LoadPicture(const QString& path);
 
-// Writes `picture` to `path` as a 24-bit Windows bitmap, whatever the name's
-// extension, replacing a file of that name only once the bitmap was written
-// whole.  A path that cannot be written raises a run-time error.
-void SavePicture(const Picture& picture, const QString& path);
-
 // True when both paths name the same existing file, however they are spelled.
 [[nodiscard]] bool SameFile(const QString& a, const QString& b);
 

@@ -2,6 +2,8 @@
 
 #include "platform/ModalHost.h"
 
+#include <new>
+
 namespace platform {
 
 RuntimeError::RuntimeError(Number number, QString description, QString path)
@@ -16,6 +18,13 @@ void dispatchEvent(const std::function<void()>& handler)
         handler();
     } catch (const RuntimeError& error) {
         modalHost().reportUntrapped(error);
+    } catch (const std::bad_alloc&) {
+        modalHost().reportUntrapped(
+            RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存溢出")));
+    } catch (const std::exception& error) {
+        modalHost().reportUntrapped(RuntimeError(
+            RuntimeError::InternalError,
+            QStringLiteral("内部错误 (%1)").arg(QString::fromLocal8Bit(error.what()))));
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
 #include <exception>
 #include <functional>
 
@@ -14,14 +16,16 @@ class RuntimeError : public std::exception
 {
 public:
     enum Number {
+        InvalidProcedureCall = 5,
+        Overflow = 6,
+        OutOfMemory = 7,
+        DivisionByZero = 11,
+        InternalError = 51,
         FileNotFound = 53,
+        DeviceIOError = 57,
         PermissionDenied = 70,
         PathNotFound = 76,
         InvalidPicture = 481,
-        DivisionByZero = 11,
-        Overflow = 6,
-        InvalidProcedureCall = 5,
-        DeviceIOError = 57,
     };
 
     RuntimeError(Number number, QString description, QString path = QString());
@@ -39,9 +43,10 @@ private:
     QByteArray m_utf8;
 };
 
-// Runs one event handler.  A run-time error that the handler did not trap is
-// reported in a critical message box and ends the program with a non-zero
-// status.
+// Runs one event handler.  An error that the handler did not trap, ours or
+// any other exception (out of memory is error 7), is reported in a critical
+// message box and ends the program with a non-zero status; nothing escapes
+// into Qt's event loop.
 void dispatchEvent(const std::function<void()>& handler);
 
 } // namespace platform

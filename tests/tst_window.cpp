@@ -1,0 +1,305 @@
+// The window through its handlers, with a stand-in answering its dialogs:
+// what a person's steps leave behind, and the tiles of every kind of cut,
+// each compared with the picture's own pixels.
+
+#include "app/Form1.h"
+#include "platform/ImageDecoder.h"
+#include "support/FakeModalHost.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QPainter>
+#include <QPushButton>
+#include <QCheckBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <new>
+#include <system_error>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QString Done = QStringLiteral("图片切割完毕,在原图片文件夹下以1-9命名，按顺序上传朋友圈即可");
+const QString NotLoaded = QStringLiteral("请先载入图片");
+const QString BadPicture = QStringLiteral("图片格式错误");
+
+QImage filled(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A picture whose every pixel differs from its neighbours, so that a tile
+// taken from the wrong place or resampled where it should not be shows.
+QImage noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (state >> 8);
+        }
+    }
+    return image;
+}
+
+qint64 peakKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+QByteArray bitmapBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "BMP");
+    return bytes;
+}
+
+} // namespace
+
+class TstWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+
+    QString path(const QString& name) const { return m_folder + name; }
+
+    // Runs a person's steps, separated by spaces, on a fresh window.
+    void run(Form1& form, FakeModalHost& host, const QString& steps)
+    {
+        for (const QString& step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString verb = step.section(QLatin1Char(':'), 0, 0);
+            const QString arg = step.section(QLatin1Char(':'), 1);
+            if (verb == "choose" || verb == "cancel" || verb == "vanish") {
+                host.choices << (arg.isEmpty() ? QString() : path(arg));
+                if (verb == "vanish") {
+                    QFile::copy(path("red.png"), path(arg));
+                    host.afterChoosing = [](const QString& file) { QFile::remove(file); };
+                }
+                form.Command1_Click();
+                host.afterChoosing = nullptr;
+            } else if (verb == "drop") {
+                QStringList files;
+                for (const QString& name : arg.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                    files << path(name);
+                platform::DataObject data(files);
+                form.p1_OLEDragDrop(data);
+            } else if (verb == "tick" || verb == "untick") {
+                form.widget()->findChild<QCheckBox*>()->setChecked(verb == "tick");
+            } else if (verb == "cut") {
+                form.Command2_Click();
+            } else if (verb == "card") {
+                form.Command3_Click();
+            } else if (verb == "return") { // Return on the focused control
+                QWidget* control = nullptr;
+                for (auto* button : form.widget()->findChildren<QAbstractButton*>())
+                    control = button->text() == arg ? button : control;
+                control->setFocus();
+                QTest::keyClick(control, Qt::Key_Return);
+            }
+        }
+    }
+
+    // What the preview shows, by the colour at a point clear of the lines,
+    // and whether the grid line is drawn over it.
+    static QString preview(Form1& form, bool* linesShown)
+    {
+        const QImage shot = form.widget()->findChild<QFrame*>()->grab().toImage();
+        *linesShown = shot.pixel(2 + 132, 60) == qRgb(255, 255, 255);
+        const QRgb colour = shot.pixel(60, 60);
+        if (colour == qRgb(255, 0, 0))
+            return QStringLiteral("red");
+        if (colour == qRgb(0, 0, 255))
+            return QStringLiteral("blue");
+        if (colour == QApplication::palette().color(QPalette::Window).rgb())
+            return QStringLiteral("blank");
+        return QStringLiteral("card");
+    }
+
+    // The nine tiles against the picture's own pixels: exact thirds are its
+    // copied rows, other sizes one smooth drawing of each third.
+    void compareTiles(const QString& picture, bool byteForByte)
+    {
+        const QImage full = platform::decodePictureFile(picture).image;
+        const QSize size(qRound(full.width() / 3.0 + 1e-9), qRound(full.height() / 3.0 + 1e-9));
+        const bool exact = full.width() % 3 == 0 && full.height() % 3 == 0;
+        for (int n = 1; n <= 9; ++n) {
+            const QRectF third((n - 1) % 3 * full.width() / 3.0, (n - 1) / 3 * full.height() / 3.0,
+                               full.width() / 3.0, full.height() / 3.0);
+            QImage expected = exact ? full.copy(third.toRect()) : QImage(size.expandedTo({1, 1}), QImage::Format_RGB32);
+            if (!exact) {
+                QPainter painter(&expected);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                painter.drawImage(QRectF(expected.rect()), full, third);
+            }
+            QFile tile(m_folder + QString::number(n) + ".jpg");
+            QVERIFY2(tile.open(QIODevice::ReadOnly), qPrintable(tile.fileName()));
+            const QByteArray bytes = tile.readAll();
+            if (byteForByte)
+                QVERIFY2(bytes == bitmapBytes(expected), qPrintable(QString::number(n)));
+            else
+                QVERIFY2(QImage::fromData(bytes, "BMP").convertToFormat(QImage::Format_RGB32) ==
+                             expected, qPrintable(QString::number(n)));
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_folder = m_dir.path() + QLatin1Char('/');
+        QDir(m_folder).mkdir("sub");
+        QVERIFY(filled(90, 60, Qt::red).save(path("red.png")));
+        QVERIFY(filled(30, 30, Qt::blue).save(path("sub/blue.bmp")));
+        QVERIFY(filled(30, 30, Qt::red).save(path("5.jpg"), "PNG"));
+        QFile text(path("text.jpg"));
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture\n") > 0);
+    }
+
+    // Loading a second photo lets the first go before the second is
+    // decoded: the process's high-water mark hardly moves.
+    void secondLoadHoldsOnePicture()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("AddressSanitizer keeps freed memory in quarantine");
+#endif
+        QVERIFY(noise(6000, 4000).save(path("a.jpg"), "JPEG", 90));
+        QVERIFY(QFile::copy(path("a.jpg"), path("b.jpg")));
+        FakeModalHost host;
+        Form1 form;
+        run(form, host, QStringLiteral("drop:a.jpg"));
+        const qint64 first = peakKilobytes();
+        run(form, host, QStringLiteral("drop:b.jpg"));
+        QVERIFY(host.messages.empty());
+        QCOMPARE_LE(peakKilobytes() - first, 15 * 1024);
+    }
+
+    void scenarios_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("shown");   // what the preview shows
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<bool>("lines");
+        QTest::addColumn<QString>("folder");  // SourceFolder below the test folder
+        QTest::addColumn<QStringList>("messages");
+        const QStringList none;
+        QTest::newRow("start") << "" << "blank" << false << false << "-" << none;
+        QTest::newRow("tick first") << "tick" << "blank" << false << false << "-" << QStringList{NotLoaded};
+        QTest::newRow("cut first") << "cut" << "blank" << false << false << "-" << QStringList{NotLoaded};
+        QTest::newRow("choose, tick") << "choose:red.png tick" << "red" << true << true << "" << none;
+        QTest::newRow("tick, untick") << "choose:red.png tick untick" << "red" << true << false << "" << none;
+        QTest::newRow("cancel keeps") << "choose:red.png cancel" << "red" << true << false << "" << none;
+        QTest::newRow("text file") << "choose:red.png choose:text.jpg" << "blank" << false << false << "" << QStringList{BadPicture};
+        QTest::newRow("untick after a failed load") << "choose:red.png tick choose:text.jpg untick" << "blank" << false << false << "" << QStringList{BadPicture};
+        QTest::newRow("vanished after choosing") << "vanish:gone.png" << "blank" << false << false << "-" << QStringList{BadPicture};
+        QTest::newRow("three dropped") << "drop:sub/blue.bmp,red.png,text.jpg" << "blue" << true << false << "sub/" << none;
+        QTest::newRow("drop without files") << "drop:" << "blank" << false << false << "-" << QStringList{BadPicture};
+        QTest::newRow("card keeps the picture") << "choose:red.png card tick" << "card" << true << true << "" << none;
+        QTest::newRow("card alone") << "card tick" << "card" << false << false << "-" << QStringList{NotLoaded};
+        QTest::newRow("picture named as a tile") << "choose:5.jpg cut" << "red" << true << false << "" << QStringList{QStringLiteral("原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")};
+        QTest::newRow("Return on 生成图片") << "drop:sub/blue.bmp return:生成图片" << "blue" << true << false << "sub/" << QStringList{Done};
+        QTest::newRow("Return on 效果预览") << "return:效果预览" << "blank" << false << false << "-" << QStringList{NotLoaded};
+    }
+    void scenarios()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, shown);
+        QFETCH(bool, loaded);
+        QFETCH(bool, lines);
+        QFETCH(QString, folder);
+        QFETCH(QStringList, messages);
+        FakeModalHost host;
+        Form1 form;
+        form.Start();
+        run(form, host, steps);
+        bool linesShown = false;
+        QCOMPARE(preview(form, &linesShown), shown);
+        QCOMPARE(linesShown, lines);
+        QCOMPARE(form.Picture1.Picture().Handle() != 0, loaded);
+        QCOMPARE(form.SourceFolder, folder == "-" ? QString() : m_folder + folder);
+        QStringList prompts;
+        for (const auto& message : host.messages)
+            prompts << message.prompt;
+        QCOMPARE(prompts, messages);
+        QVERIFY(host.untrapped.isEmpty());
+    }
+
+    // The open dialog starts in the folder of the last picture loaded, and
+    // before any in the home folder (this test's home has no Pictures).
+    void dialogStartsWhereTheLastPictureWas()
+    {
+        FakeModalHost host;
+        Form1 form;
+        run(form, host, QStringLiteral("choose:sub/blue.bmp choose:text.jpg cancel"));
+        QCOMPARE(host.dialogFolders,
+                 (QStringList{QDir::homePath(), m_folder + "sub/", m_folder + "sub/"}));
+    }
+
+    void cuts_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("byteForByte");
+        QTest::newRow("exact thirds") << noise(900, 600) << QByteArray("PNG") << true;
+        QTest::newRow("inexact") << noise(1000, 700) << QByteArray("PNG") << true;
+        QTest::newRow("1 x 1") << noise(1, 1) << QByteArray("PNG") << false;
+        QTest::newRow("2 x 5") << noise(2, 5) << QByteArray("PNG") << false;
+        QTest::newRow("large inexact") << noise(3001, 2000) << QByteArray("PNG") << false;
+        QTest::newRow("wider than a widget") << noise(16777218, 3) << QByteArray("BMP") << false;
+        QTest::newRow("taller than a widget") << noise(3, 16777218) << QByteArray("BMP") << false;
+    }
+    void cuts()
+    {
+        QFETCH(QImage, picture);
+        QFETCH(QByteArray, format);
+        QFETCH(bool, byteForByte);
+        const QString file = path("picture." + format.toLower());
+        QVERIFY(picture.save(file, format));
+        picture = QImage();
+        FakeModalHost host;
+        Form1 form;
+        host.choices << file;
+        form.Command1_Click();
+        form.Command2_Click();
+        QCOMPARE(host.messages.size(), std::size_t(1));
+        QCOMPARE(host.messages[0].prompt, Done);
+        QCOMPARE(host.messages[0].detail, m_folder);
+        compareTiles(file, byteForByte);
+    }
+
+    // An exception that no handler traps is reported by the runtime, never
+    // thrown into Qt's event loop; out of memory is error 7.
+    void untrappedErrorsAreReported()
+    {
+        FakeModalHost host;
+        platform::dispatchEvent([] { throw std::bad_alloc(); });
+        platform::dispatchEvent([] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
+        QCOMPARE(host.untrapped.size(), 2);
+        QVERIFY(host.untrapped[0].startsWith("7 "));
+        QVERIFY(host.untrapped[1].startsWith("51 "));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8()); // no Pictures folder in it
+    QApplication app(argc, argv);
+    TstWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_window.moc"
