@@ -42,6 +42,22 @@ bool isExactCopy(const QImage& image, const QRectF& target, const QRectF& source
            isWhole(source.x()) && isWhole(source.y()) && QRectF(image.rect()).contains(source);
 }
 
+// The rows of `part` of `image`, read in place: the tiles of a picture whose
+// sides divide by three are written straight from the picture's own rows.
+// Copying them instead costs about 25 ms for the nine tiles of a
+// 24-megapixel photo, a quarter of the whole cut.  The view keeps the
+// picture alive, and Qt copies the rows before anybody draws into it.
+QImage rowsOf(const QImage& image, const QRect& part)
+{
+    auto* kept = new QImage(image);
+    QImage rows(kept->constScanLine(part.y()) + qsizetype(part.x()) * 4, part.width(),
+                part.height(), kept->bytesPerLine(), kept->format(),
+                [](void* held) { delete static_cast<QImage*>(held); }, kept);
+    rows.setDotsPerMeterX(image.dotsPerMeterX());
+    rows.setDotsPerMeterY(image.dotsPerMeterY());
+    return rows;
+}
+
 // A large picture reduced for a small box: first sampled down to four times
 // the target size, which keeps the area averaging that follows cheap on a
 // 50-megapixel photo, then averaged by Qt.  The sampling is done here
@@ -150,8 +166,8 @@ void PictureBox::paint(const QImage& image, const QRectF& target, const QRectF& 
         if (!std::isfinite(value))
             throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     }
-    if (isExactCopy(image, target, source, m_area)) {
-        m_drawing = image.copy(source.toRect());
+    if (isExactCopy(image, target, source, m_area) && image.format() == QImage::Format_RGB32) {
+        m_drawing = rowsOf(image, source.toRect());
     } else if (source == QRectF(image.rect()) && target.topLeft() == QPointF(0, 0) &&
                isWhole(target.width()) && isWhole(target.height()) &&
                target.width() <= image.width() && target.height() <= image.height()) {
