@@ -37,9 +37,11 @@ void Form::setCaption(const QString& caption)
 
 void Form::setClientSize(double width, double height)
 {
-    m_window->resize(pixels(width), pixels(height));
+    const QSize size(pixels(width), pixels(height));
     if (m_borderStyle == 1)
-        m_window->setFixedSize(m_window->size());
+        m_window->setFixedSize(size);
+    else
+        m_window->resize(size);
 }
 
 void Form::setBorderStyle(int style)
