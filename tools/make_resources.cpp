@@ -1,5 +1,5 @@
-// Draws Tessarine's committed artwork: the window icon (.ico), the hicolor PNGs and the
-// thank-you card. Everything is drawn in code so the files can be regenerated exactly from
+// Draws Tessarine's committed artwork: the window icon (.ico), the hicolor PNGs and SVG, and
+// the thank-you card. Everything is drawn in code so the files can be regenerated exactly from
 // this source; run tools/make-resources.sh after changing anything here.
 
 #include <QByteArray>
@@ -63,34 +63,72 @@ Motif iconMotif(int size)
 }
 
 // The picture inside the frame: a sunset over two hills, so the tiles read as the pieces
-// of one photo rather than as nine coloured squares.
+// of one photo rather than as nine coloured squares. Positions are fractions of the frame,
+// so the raster icons and the SVG draw the same scene from the same numbers.
+struct GradientStop
+{
+    qreal at;
+    QColor colour;
+};
+const GradientStop kSky[] = {{0.0, QColor(0xFF, 0xD2, 0x7F)},
+                             {0.55, QColor(0xFF, 0x8C, 0x69)},
+                             {1.0, QColor(0xE0, 0x60, 0x7E)}};
+
+const QColor kSunColour(0xFF, 0xF4, 0xD6);
+constexpr qreal kSunX = 0.68;
+constexpr qreal kSunY = 0.34;
+constexpr qreal kSunRadius = 0.15; // of the frame's width
+
+// A hill: from the left edge at `start` over one cubic curve to the right edge, then
+// closed along the bottom. Each point is a fraction (x, y) of the frame.
+struct Hill
+{
+    QPointF start, c1, c2, end;
+    QColor colour;
+};
+const Hill kHills[] = {
+    {{0.0, 0.68}, {0.30, 0.50}, {0.55, 0.56}, {1.0, 0.60}, QColor(0x3F, 0xA7, 0xA0)},
+    {{0.0, 0.80}, {0.35, 0.92}, {0.70, 0.70}, {1.0, 0.84}, QColor(0x1F, 0x6F, 0x78)},
+};
+
+QPointF inFrame(const QRectF& r, const QPointF& f)
+{
+    return {r.left() + f.x() * r.width(), r.top() + f.y() * r.height()};
+}
+
 void paintScene(QPainter& p, const QRectF& r)
 {
     QLinearGradient sky(r.topLeft(), r.bottomLeft());
-    sky.setColorAt(0.0, QColor(0xFF, 0xD2, 0x7F));
-    sky.setColorAt(0.55, QColor(0xFF, 0x8C, 0x69));
-    sky.setColorAt(1.0, QColor(0xE0, 0x60, 0x7E));
+    for (const GradientStop& stop : kSky)
+        sky.setColorAt(stop.at, stop.colour);
     p.fillRect(r, sky);
 
-    const auto at = [&r](qreal fx, qreal fy) {
-        return QPointF(r.left() + fx * r.width(), r.top() + fy * r.height());
-    };
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xFF, 0xF4, 0xD6));
-    const qreal sun = 0.15 * r.width();
-    p.drawEllipse(at(0.68, 0.34), sun, sun);
+    p.setBrush(kSunColour);
+    const qreal sun = kSunRadius * r.width();
+    p.drawEllipse(inFrame(r, {kSunX, kSunY}), sun, sun);
 
-    QPainterPath back(at(0.0, 0.68));
-    back.cubicTo(at(0.30, 0.50), at(0.55, 0.56), at(1.0, 0.60));
-    back.lineTo(at(1.0, 1.0));
-    back.lineTo(at(0.0, 1.0));
-    p.fillPath(back, QColor(0x3F, 0xA7, 0xA0));
+    for (const Hill& hill : kHills) {
+        QPainterPath path(inFrame(r, hill.start));
+        path.cubicTo(inFrame(r, hill.c1), inFrame(r, hill.c2), inFrame(r, hill.end));
+        path.lineTo(inFrame(r, {1.0, 1.0}));
+        path.lineTo(inFrame(r, {0.0, 1.0}));
+        p.fillPath(path, hill.colour);
+    }
+}
 
-    QPainterPath front(at(0.0, 0.80));
-    front.cubicTo(at(0.35, 0.92), at(0.70, 0.70), at(1.0, 0.84));
-    front.lineTo(at(1.0, 1.0));
-    front.lineTo(at(0.0, 1.0));
-    p.fillPath(front, QColor(0x1F, 0x6F, 0x78));
+// The white cut lines: two each way, between whole tiles.
+QList<QRectF> cutLines(const Motif& m)
+{
+    QList<QRectF> lines;
+    const qreal x = m.frame.left();
+    const qreal y = m.frame.top();
+    for (int i = 1; i <= 2; ++i) {
+        const qreal offset = i * m.tile + (i - 1) * m.line;
+        lines.append(QRectF(x + offset, y, m.line, m.frame.height()));
+        lines.append(QRectF(x, y + offset, m.frame.width(), m.line));
+    }
+    return lines;
 }
 
 // Renders the motif into its own layer and cuts that layer to the rounded frame with an
@@ -102,14 +140,8 @@ QImage motifLayer(const QSize& canvas, const Motif& m)
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing);
     paintScene(p, m.frame);
-
-    const qreal x = m.frame.left();
-    const qreal y = m.frame.top();
-    for (int i = 1; i <= 2; ++i) {
-        const qreal offset = i * m.tile + (i - 1) * m.line;
-        p.fillRect(QRectF(x + offset, y, m.line, m.frame.height()), Qt::white);
-        p.fillRect(QRectF(x, y + offset, m.frame.width(), m.line), Qt::white);
-    }
+    for (const QRectF& line : cutLines(m))
+        p.fillRect(line, Qt::white);
 
     // The mask covers the whole canvas: DestinationIn only touches the pixels it is drawn
     // on, so filling just the frame path would leave the square corners standing.
@@ -132,6 +164,69 @@ QImage renderIcon(int size)
     icon.setDotsPerMeterX(kDotsPerMeter);
     icon.setDotsPerMeterY(kDotsPerMeter);
     return icon.convertToFormat(QImage::Format_ARGB32);
+}
+
+// ---- Scalable icon ------------------------------------------------------------------------
+// Written as plain SVG from the same scene data rather than through QSvgGenerator, whose
+// output changes with the Qt version. No clip path: Qt's own SVG renderer, which Qt desktops
+// draw icons with, ignores clipPath. The sky is a rounded rectangle, and each hill follows
+// the frame's rounded bottom itself; the sun and the lines stay clear of the corners.
+
+QString num(qreal v)
+{
+    return QString::number(v, 'g', 6);
+}
+
+QString svgPoint(const QPointF& p)
+{
+    return num(p.x()) + QLatin1Char(',') + num(p.y());
+}
+
+QByteArray buildSvg(int size)
+{
+    const Motif m = iconMotif(size);
+    const QRectF& r = m.frame;
+    const QString radius = num(m.radius);
+    QString svg;
+    svg += QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" "
+                          "viewBox=\"0 0 %1 %1\">\n  <defs>\n")
+               .arg(size);
+    svg += QStringLiteral("    <linearGradient id=\"sky\" gradientUnits=\"userSpaceOnUse\" "
+                          "x1=\"0\" y1=\"%1\" x2=\"0\" y2=\"%2\">\n")
+               .arg(num(r.top()), num(r.bottom()));
+    for (const GradientStop& stop : kSky) {
+        svg += QStringLiteral("      <stop offset=\"%1\" stop-color=\"%2\"/>\n")
+                   .arg(num(stop.at), stop.colour.name());
+    }
+    svg += QStringLiteral("    </linearGradient>\n  </defs>\n");
+    svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" "
+                          "fill=\"url(#sky)\"/>\n")
+               .arg(num(r.left()), num(r.top()), num(r.width()), num(r.height()), radius);
+    const QPointF sun = inFrame(r, {kSunX, kSunY});
+    svg += QStringLiteral("  <circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"/>\n")
+               .arg(num(sun.x()), num(sun.y()), num(kSunRadius * r.width()), kSunColour.name());
+    const qreal cornerTop = r.bottom() - m.radius;
+    for (const Hill& hill : kHills) {
+        if (inFrame(r, hill.start).y() > cornerTop || inFrame(r, hill.end).y() > cornerTop)
+            fail(QStringLiteral("a hill ends inside the frame's rounded corner"));
+        svg +=
+            QStringLiteral("  <path d=\"M%1 C%2 %3 %4 L%5 A%6 %6 0 0 1 %7 L%8 A%6 %6 0 0 1 %9 Z\" "
+                           "fill=\"%10\"/>\n")
+                .arg(svgPoint(inFrame(r, hill.start)), svgPoint(inFrame(r, hill.c1)),
+                     svgPoint(inFrame(r, hill.c2)), svgPoint(inFrame(r, hill.end)),
+                     svgPoint({r.right(), cornerTop}), radius,
+                     svgPoint({r.right() - m.radius, r.bottom()}),
+                     svgPoint({r.left() + m.radius, r.bottom()}), svgPoint({r.left(), cornerTop}))
+                .arg(hill.colour.name());
+    }
+    for (const QRectF& line : cutLines(m)) {
+        svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" "
+                              "fill=\"#ffffff\"/>\n")
+                   .arg(num(line.left()), num(line.top()), num(line.width()), num(line.height()));
+    }
+    svg += QStringLiteral("</svg>\n");
+    return svg.toUtf8();
 }
 
 // ---- ICO container ----------------------------------------------------------------------
@@ -247,8 +342,7 @@ struct IconEntry
 };
 
 // The 256-colour set for old and low-colour displays comes first, then the true-colour
-// images; the second 16 px palette image is deliberate. tests/resources/tst_icon.cpp pins
-// this order, so change both together.
+// images; the second 16 px palette image is deliberate.
 constexpr IconEntry kIconEntries[] = {{48, 8},  {32, 8},  {16, 8}, {128, 24},
                                       {48, 32}, {32, 24}, {16, 8}};
 
@@ -387,10 +481,11 @@ void generate(const QString& root)
 {
     const QString out = QDir(root).filePath(QStringLiteral("resources"));
     writeFile(out + QStringLiteral("/tessarine.ico"), buildIco());
-    for (int size : {16, 32, 48, 128}) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
         writeImage(out + QStringLiteral("/icons/hicolor/%1x%1/apps/tessarine.png").arg(size),
                    renderIcon(size), "png");
     }
+    writeFile(out + QStringLiteral("/icons/hicolor/scalable/apps/tessarine.svg"), buildSvg(256));
     writeImage(out + QStringLiteral("/thanks.jpg"), renderThanksCard(), "jpeg", 90);
 }
 

@@ -12,7 +12,11 @@ TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base
 TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool libxcb1-dev libx11-dev
     imagemagick libjpeg-turbo-progs libjpeg62-turbo-dev libvips-tools util-linux mount e2fsprogs clang
     libclang-rt-14-dev binutils-mingw-w64-x86-64 desktop-file-utils
-    libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc"
+    libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc
+    lintian appstream"
+
+# Building the Debian package (tools/package.sh): dpkg-shlibdeps and dpkg-buildflags.
+TESSARINE_PACKAGE_PACKAGES="dpkg-dev"
 
 # Installs what is missing of the given packages (as root, or through sudo).
 tessarine_install() {

@@ -20,6 +20,10 @@ LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosanitize
 
+# The Debian package: built, installed into this machine, run and removed again. It
+# changes /usr, so it runs only as root and otherwise says it was skipped.
+tests/package/install.sh
+
 # A minute of fuzzing the loading path; a crash, leak, hang or impossible
 # outcome fails the run and leaves the input in build-fuzz/findings/.
 fuzz/run.sh 60
