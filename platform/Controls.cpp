@@ -29,64 +29,61 @@ protected:
 
 } // namespace
 
-CommandButton::CommandButton(Form& form) : m_button(new QPushButton(form.widget()))
+template <typename Signal>
+ButtonControl::ButtonControl(QAbstractButton* button, Signal signal) : m_button(button)
 {
-    // An auto-default button is pressed by Return while it has the focus.
-    m_button->setAutoDefault(true);
-    QObject::connect(m_button, &QAbstractButton::clicked, m_button, [this] {
+    QObject::connect(m_button, signal, m_button, [this] {
         if (Click)
             dispatchEvent(Click);
     });
 }
 
-void CommandButton::Move(double left, double top, double width, double height)
+void ButtonControl::Move(double left, double top, double width, double height)
 {
     Form::place(m_button, left, top, width, height);
 }
 
-void CommandButton::setCaption(const QString& caption)
+void ButtonControl::setCaption(const QString& caption)
 {
     m_button->setText(caption);
 }
 
-void CommandButton::setTabIndex(int index)
+void ButtonControl::setTabIndex(int index)
 {
     Form::setTabIndex(m_button, index);
 }
 
-CheckBox::CheckBox(Form& form) : m_box(new ReturnCheckBox(form.widget()))
+namespace {
+
+QPushButton* autoDefault(QPushButton* button)
 {
-    // toggled, not clicked: a value set from code raises Click too, and a
-    // handler that resets the value sees one more Click, with the new value.
-    QObject::connect(m_box, &QAbstractButton::toggled, m_box, [this] {
-        if (Click)
-            dispatchEvent(Click);
-    });
+    // An auto-default button is pressed by Return while it has the focus.
+    button->setAutoDefault(true);
+    return button;
 }
 
-void CheckBox::Move(double left, double top, double width, double height)
+} // namespace
+
+CommandButton::CommandButton(Form& form)
+    : ButtonControl(autoDefault(new QPushButton(form.widget())), &QAbstractButton::clicked)
 {
-    Form::place(m_box, left, top, width, height);
 }
 
-void CheckBox::setCaption(const QString& caption)
+// toggled, not clicked: a value set from code raises Click too, and a
+// handler that resets the value sees one more Click, with the new value.
+CheckBox::CheckBox(Form& form)
+    : ButtonControl(new ReturnCheckBox(form.widget()), &QAbstractButton::toggled)
 {
-    m_box->setText(caption);
-}
-
-void CheckBox::setTabIndex(int index)
-{
-    Form::setTabIndex(m_box, index);
 }
 
 int CheckBox::Value() const
 {
-    return m_box->isChecked() ? 1 : 0;
+    return m_button->isChecked() ? 1 : 0;
 }
 
 void CheckBox::setValue(int value)
 {
-    m_box->setChecked(value == 1);
+    m_button->setChecked(value == 1);
 }
 
 } // namespace platform

@@ -284,46 +284,4 @@ void VisiblePictureBox::drawingChanged()
     m_widget->update();
 }
 
-void Line::setVisible(bool visible)
-{
-    m_visible = visible;
-    m_container.drawingChanged();
-}
-
-void Line::setX1(double value)
-{
-    m_x1 = value;
-    m_container.drawingChanged();
-}
-
-void Line::setY1(double value)
-{
-    m_y1 = value;
-    m_container.drawingChanged();
-}
-
-void Line::setX2(double value)
-{
-    m_x2 = value;
-    m_container.drawingChanged();
-}
-
-void Line::setY2(double value)
-{
-    m_y2 = value;
-    m_container.drawingChanged();
-}
-
-void Line::setBorderColor(unsigned bgr)
-{
-    m_bgr = bgr & 0xFFFFFF;
-    m_container.drawingChanged();
-}
-
-void Line::setBorderWidth(int pixels)
-{
-    m_width = std::max(1, pixels);
-    m_container.drawingChanged();
-}
-
 } // namespace platform

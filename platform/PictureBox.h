@@ -118,17 +118,19 @@ public:
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
-    void setVisible(bool visible);
-    void setX1(double value);
-    void setY1(double value);
-    void setX2(double value);
-    void setY2(double value);
+    void setVisible(bool visible) { m_visible = visible; changed(); }
+    void setX1(double value) { m_x1 = value; changed(); }
+    void setY1(double value) { m_y1 = value; changed(); }
+    void setX2(double value) { m_x2 = value; changed(); }
+    void setY2(double value) { m_y2 = value; changed(); }
     // Colour as 0x00BBGGRR; width in pixels.
-    void setBorderColor(unsigned bgr);
-    void setBorderWidth(int pixels);
+    void setBorderColor(unsigned bgr) { m_bgr = bgr & 0xFFFFFF; changed(); }
+    void setBorderWidth(int pixels) { m_width = pixels < 1 ? 1 : pixels; changed(); }
 
 private:
     friend class PreviewWidget;
+
+    void changed() { m_container.drawingChanged(); }
 
     VisiblePictureBox& m_container;
     bool m_visible = true;
