@@ -28,7 +28,7 @@ picture() { # FILE WIDTH HEIGHT
     echo "making $pictures/$1" >&2
     mkdir -p "$pictures/$(dirname "$1")"
     /usr/bin/convert -seed "$2" -size "$(($2 / 4))x$(($3 / 4))" plasma:fractal \
-        -resize "$2x$3!" -attenuate 0.5 +noise Gaussian -sampling-factor 2x2 -quality 90 \
+        -resize "$2x$3!" -attenuate 0.5 +noise Gaussian -depth 8 -sampling-factor 2x2 -quality 90 \
         "$pictures/$1.part.${1##*.}"
     mv "$pictures/$1.part.${1##*.}" "$pictures/$1"
 }

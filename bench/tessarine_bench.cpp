@@ -115,11 +115,13 @@ int inside(const QString& path)
     QCoreApplication::processEvents();
     double decodeMs = 0, loadMs = 0, cutMs = 0;
     for (int round = 0; round < 2; ++round) {
-        const qint64 t0 = nowNs();
-        const platform::DecodedPicture decoded = platform::decodePictureFile(path);
-        decodeMs = msSince(t0);
-        if (decoded.image.isNull())
-            fail(path + QStringLiteral(": ") + decoded.error);
+        {
+            const qint64 t0 = nowNs();
+            const platform::DecodedPicture decoded = platform::decodePictureFile(path);
+            decodeMs = msSince(t0);
+            if (decoded.image.isNull())
+                fail(path + QStringLiteral(": ") + decoded.error);
+        } // let go before the load, as the window lets its old picture go
         loadMs = load(form, host, path);
         cutMs = cut(form, host);
     }
@@ -325,7 +327,9 @@ int report(const QString& self, int runs, const QStringList& pictures)
         const Samples& s = r.samples;
         const double peak = *s.median(QStringLiteral("peak"));
         const double again = *s.median(QStringLiteral("peak again"));
-        auto overLimit = [&r](double v) { return v > r.limitMiB ? QStringLiteral(" (over)") : QString(); };
+        auto overLimit = [&r](double v) {
+            return v > r.limitMiB ? QStringLiteral(" (over)") : QString();
+        };
         text += QStringLiteral("| %1 | %2 MiB | %3 | %4 | %5 | %6 | %7 | %8%9 | %10%11 | %12 |\n")
                     .arg(r.name, QString::number(r.fileMiB, 'f', 1), ms(s.median("decode")),
                          ms(s.median("load")), ms(s.median("cut")),
