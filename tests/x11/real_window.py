@@ -4,7 +4,8 @@
 # dialog, cuts them and reads back the nine tiles.
 #
 # usage: real_window.py PROGRAM   (DISPLAY set, e.g. under xvfb-run; no window manager)
-# exit status: 0 all checks passed, 1 a check failed (FAIL lines say which), 77 skipped
+# exit status: 0 all checks passed, 1 a check failed (FAIL lines say which) or bad use,
+# 77 skipped: a tool is missing
 import os, pathlib, select, shutil, struct, subprocess, sys, tempfile, time, urllib.parse, zlib
 
 try:
@@ -139,6 +140,7 @@ def cut_and_check(picture, what):  # "生成图片", then the nine tiles beside 
     box = wait_box("据说打赏作者的人都长的很帅:", f"{what}: completion box")
     # Each tile is exactly a third of the picture (whose sides divide by 3 here), a 24-bit
     # BMP showing its ninth; its middle pixel is read whichever way up the rows are stored.
+    bad = []
     for n in range(1, 10):
         try:
             data = pathlib.Path(path).with_name(f"{n}.jpg").read_bytes()
@@ -148,7 +150,9 @@ def cut_and_check(picture, what):  # "生成图片", then the nine tiles beside 
         except (OSError, struct.error, IndexError) as e:
             got = e
         want = b"BM", w // 3, h // 3, 24, COLOURS[(n - 1 + turn) % 9]
-        check(got == want, f"{what}: {n}.jpg is {got}, expected {want}")
+        bad += [] if got == want else [f"{n}.jpg is {got}, expected {want}"]
+    check(not bad, f"{what}: nine tiles of {w // 3}x{h // 3} beside it, each showing its ninth"
+          + "".join("; " + b for b in bad))
     close_box(box, what)
 
 
