@@ -9,7 +9,7 @@ TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base
 # fixtures and test write faults, the fuzzer's compiler, the corpus of
 # broken pictures from Debian's test packages, and the Windows resource
 # compiler for the resource script.
-TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool libxcb1-dev libx11-dev
+TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool python3-xlib libxcb1-dev libx11-dev
     imagemagick libjpeg-turbo-progs libjpeg62-turbo-dev libvips-tools util-linux mount e2fsprogs clang
     libclang-rt-14-dev binutils-mingw-w64-x86-64 desktop-file-utils
     libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc
