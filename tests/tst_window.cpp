@@ -119,7 +119,9 @@ class TstWindow : public QObject
     static QString preview(Form1& form, bool* linesShown)
     {
         const QImage shot = form.widget()->findChild<QFrame*>()->grab().toImage();
-        *linesShown = shot.pixel(2 + 132, 60) == qRgb(255, 255, 255);
+        // The vertical lines stand on the thirds, 132 and 264 px into the area.
+        *linesShown = shot.pixel(2 + 132, 60) == qRgb(255, 255, 255) &&
+                      shot.pixel(2 + 264, 60) == qRgb(255, 255, 255);
         const QRgb colour = shot.pixel(60, 60);
         if (colour == qRgb(255, 0, 0))
             return QStringLiteral("red");

@@ -1,4 +1,3 @@
-# The window through its handlers: the tile arithmetic, what a person's
+# The window through its handlers: what a person's
 # steps leave behind, and the tiles of every kind of cut.
-tessarine_add_test(tst_tiles SOURCES tst_tiles.cpp LABELS unit)
 tessarine_add_test(tst_window SOURCES tst_window.cpp LABELS handlers)
