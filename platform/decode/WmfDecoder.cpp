@@ -21,16 +21,16 @@ QString describe(wmf_error_t error)
 {
     switch (error) {
     case wmf_E_InsMem:
-        return QStringLiteral("Out of memory while reading the metafile");
+        return QStringLiteral("内存不足，无法读取图元文件");
     case wmf_E_EOF:
-        return QStringLiteral("Metafile is truncated");
+        return QStringLiteral("图元文件不完整");
     case wmf_E_BadFile:
         // With the file already in memory this means libwmf could not load its own fonts.
-        return QStringLiteral("Metafile cannot be read (libwmf found no fonts)");
+        return QStringLiteral("图元文件无法读取（缺少字体）");
     case wmf_E_BadFormat:
-        return QStringLiteral("Metafile is damaged");
+        return QStringLiteral("图元文件已损坏");
     default:
-        return QStringLiteral("Metafile cannot be drawn");
+        return QStringLiteral("图元文件无法绘制");
     }
 }
 
@@ -103,7 +103,7 @@ DecodeResult decodeWmf(const QByteArray& data)
     wmfAPI* rawApi = nullptr;
     if (wmf_api_create(&rawApi, flags, &options) != wmf_E_None) {
         if (rawApi) wmf_api_destroy(rawApi);
-        return {QImage(), QStringLiteral("Metafile support is not available")};
+        return {QImage(), QStringLiteral("无法读取图元文件")};
     }
     const Api api(rawApi);
 
@@ -121,13 +121,13 @@ DecodeResult decodeWmf(const QByteArray& data)
     unsigned int height = 0;
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
         return {QImage(), describe(api->err)};
-    if (width == 0 || height == 0) return {QImage(), QStringLiteral("Metafile has no size")};
+    if (width == 0 || height == 0) return {QImage(), QStringLiteral("图元文件没有尺寸")};
     if (!fitsAllocationLimit(width, height))
-        return {QImage(), QStringLiteral("Image is too large")};
+        return {QImage(), QStringLiteral("图片尺寸过大")};
 
     placeableFrame(data, bbox);
     MemoryFile png;
-    if (!png.file) return {QImage(), QStringLiteral("Out of memory")};
+    if (!png.file) return {QImage(), QStringLiteral("内存不足")};
     wmf_gd_t* device = WMF_GD_GetData(api.get());
     device->type = wmf_gd_png;
     device->flags |= WMF_GD_OUTPUT_FILE;
