@@ -128,13 +128,12 @@ DecodedPicture readWithQt(QFile& file)
     reader.setAutoTransform(true);
     reader.setAllocationLimit(kAllocationLimitMb);
     if (!reader.canRead()) return readerFailure(reader);
-    if (const QSize size = reader.size();
-        size.isValid() && !fitsAllocationLimit(size.width(), size.height()))
-        return failure(QStringLiteral("图片尺寸过大"));
-
     const QByteArray format = reader.format();
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1)
         return readLargestIcon(reader);
+    if (const QSize size = reader.size();
+        size.isValid() && !fitsAllocationLimit(size.width(), size.height()))
+        return failure(QStringLiteral("图片尺寸过大"));
 
     QImage image;
     if (!reader.read(&image)) return readerFailure(reader);
