@@ -22,8 +22,8 @@ namespace {
 
 using namespace decode;
 
-// HEIF and the metafiles keep their whole file in memory while they are decoded; anything this large is
-// not a photo or a drawing but a mistake.
+// HEIF and the metafiles keep their whole file in memory while they are decoded; anything this
+// large is not a photo or a drawing but a mistake.
 constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
 
 DecodedPicture failure(QString reason)
@@ -33,6 +33,8 @@ DecodedPicture failure(QString reason)
 
 DecodedPicture success(QImage image)
 {
+    // Some of Qt's readers (MNG) report success with no picture.
+    if (image.isNull()) return failure(QStringLiteral("图片无法解码"));
     return {toOpaqueSrgb(std::move(image)), QString()};
 }
 
@@ -87,8 +89,7 @@ DecodedPicture readLargestIcon(QImageReader& reader)
 bool bitmapHoldsItsRows(QFile& file)
 {
     const QByteArray head = file.peek(34);
-    if (head.size() < 34 || !head.startsWith("BM"))
-        return true;
+    if (head.size() < 34 || !head.startsWith("BM")) return true;
     const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
     const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
     const quint32 infoSize = u32(14);
@@ -99,8 +100,7 @@ bool bitmapHoldsItsRows(QFile& file)
     const qint64 height = std::abs(qint64(qint32(u32(22))));
     const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4; // below 2^48: no overflow
     const qint64 available = file.size() - qint64(u32(10));
-    if (width <= 0 || rowBytes == 0 || height == 0)
-        return true;
+    if (width <= 0 || rowBytes == 0 || height == 0) return true;
     return available >= 0 && height <= available / rowBytes;
 }
 
@@ -109,8 +109,7 @@ bool bitmapHoldsItsRows(QFile& file)
 bool gifHasAScreen(QFile& file)
 {
     const QByteArray head = file.peek(10);
-    if (head.size() < 10 || !head.startsWith("GIF8"))
-        return true;
+    if (head.size() < 10 || !head.startsWith("GIF8")) return true;
     return qFromLittleEndian<quint16>(head.constData() + 6) != 0 &&
            qFromLittleEndian<quint16>(head.constData() + 8) != 0;
 }

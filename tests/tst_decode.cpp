@@ -72,7 +72,7 @@ void DecodeTest::decodes_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QSize>("size");
-    QTest::addColumn<QRgb>("mark"); // expected in the top-left quarter
+    QTest::addColumn<QRgb>("mark");  // expected in the top-left quarter
     QTest::addColumn<QRgb>("field"); // expected in the other three
     QTest::addColumn<int>("tolerance");
     QTest::addColumn<bool>("sameAsQt"); // every pixel as Qt's reader gives it
@@ -87,20 +87,23 @@ void DecodeTest::decodes_data()
     row("jpeg-odd-size-progressive",
         viaTool("cjpeg", {probe({61, 35}, kRed, kGrey)}, {"-progressive", "-outfile", "OUT", "IN"}),
         kRed, kGrey, 12, {61, 35}, true);
-    row("jpeg-grey", encode(probe(kSize, qRgb(40, 40, 40), kGrey).convertToFormat(
-                                QImage::Format_Grayscale8), "jpeg"),
+    row("jpeg-grey",
+        encode(probe(kSize, qRgb(40, 40, 40), kGrey).convertToFormat(QImage::Format_Grayscale8),
+               "jpeg"),
         qRgb(40, 40, 40), kGrey, 3, kSize, true);
     row("jpeg-cmyk", viaTool("convert", {picture}, {"IN", "-colorspace", "CMYK", "jpg:OUT"}), kRed,
         kGrey, 8, kSize, true);
     for (int orientation = 1; orientation <= 8; ++orientation)
         row(qPrintable(QStringLiteral("jpeg-exif-%1").arg(orientation)),
-            withExifOrientation(encode(storedFor(picture, orientation), "jpeg"), orientation),
-            kRed, kGrey, 3, kSize, true);
+            withExifOrientation(encode(storedFor(picture, orientation), "jpeg"), orientation), kRed,
+            kGrey, 3, kSize, true);
     row("gif-first-frame",
         viaTool("convert", {picture, probe(kSize, kGrey, kRed)}, {"IN", "gif:OUT"}), kRed, kGrey);
     row("ico-largest",
-        viaTool("convert", {probe({16, 16}, kGrey, kGrey), probe({48, 48}, kRed, kGrey),
-                            probe({32, 32}, kGrey, kGrey)}, {"IN", "ico:OUT"}),
+        viaTool("convert",
+                {probe({16, 16}, kGrey, kGrey), probe({48, 48}, kRed, kGrey),
+                 probe({32, 32}, kGrey, kGrey)},
+                {"IN", "ico:OUT"}),
         kRed, kGrey, 0, {48, 48});
     row("heic", viaTool("convert", {picture}, {"IN", "-quality", "95", "heic:OUT"}), kRed, kGrey,
         12);
@@ -134,8 +137,8 @@ void DecodeTest::decodes_data()
     row("png-gamma-1/1.8", withPngChunk(plain, "gAMA", gamma(55556)), qRgb(26, 36, 210),
         qRgb(26, 36, 210), 2);
     // Bit-field bitmaps: white and a field's midpoint, widened by bit replication.
-    row("bmp-565", bitfieldBmp(kSize, 16, {0xf800, 0x07e0, 0x001f}, 0xffff, 0x8410), qRgb(255, 255, 255),
-        qRgb(132, 130, 132));
+    row("bmp-565", bitfieldBmp(kSize, 16, {0xf800, 0x07e0, 0x001f}, 0xffff, 0x8410),
+        qRgb(255, 255, 255), qRgb(132, 130, 132));
     row("bmp-555", bitfieldBmp(kSize, 16, {}, 0x7fff, 0x4210), qRgb(255, 255, 255),
         qRgb(132, 132, 132));
     row("bmp-32-10bit", bitfieldBmp(kSize, 32, {0x3ff00000, 0xffc00, 0x3ff}, 0x3fffffff, 0),
@@ -157,8 +160,8 @@ void DecodeTest::decodes()
     QCOMPARE(decoded.image.format(), QImage::Format_RGB32);
     QCOMPARE(decoded.image.size(), size);
     const int right = size.width() - 1, bottom = size.height() - 1;
-    for (const auto& [x, y, expected] : {std::tuple{0, 0, mark}, {right, 0, field},
-                                         {0, bottom, field}, {right, bottom, field}}) {
+    for (const auto& [x, y, expected] :
+         {std::tuple{0, 0, mark}, {right, 0, field}, {0, bottom, field}, {right, bottom, field}}) {
         const QRgb actual = decoded.image.pixel(x, y);
         QVERIFY2(near(actual, expected, tolerance),
                  qPrintable(QStringLiteral("(%1,%2) is %3").arg(x).arg(y).arg(actual, 0, 16)));

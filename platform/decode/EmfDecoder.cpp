@@ -50,10 +50,10 @@ bool readHeader(QByteArrayView data, Header& header)
     // The frame is counted in hundredths of a millimetre.
     header.frame = inclusiveRect(data, 24, devicePixelsX / (deviceMmX * 100.0),
                                  devicePixelsY / (deviceMmY * 100.0));
-    const double width = std::round((i32(data, 32) - double(i32(data, 24))) * kDotsPerInch /
-                                    kHundredthsOfMmPerInch);
-    const double height = std::round((i32(data, 36) - double(i32(data, 28))) * kDotsPerInch /
-                                     kHundredthsOfMmPerInch);
+    const double width =
+        std::round((i32(data, 32) - double(i32(data, 24))) * kDotsPerInch / kHundredthsOfMmPerInch);
+    const double height =
+        std::round((i32(data, 36) - double(i32(data, 28))) * kDotsPerInch / kHundredthsOfMmPerInch);
     if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return false;
     header.pixels = QSize(int(width), int(height));
     return header.frame.width() > 0 && header.frame.height() > 0;
@@ -68,7 +68,8 @@ DecodeResult refusal(const char* reason)
 
 bool looksLikeEmf(QByteArrayView head)
 {
-    return head.size() >= kHeaderBytes && qFromLittleEndian<quint32>(head.data()) == kHeaderRecord &&
+    return head.size() >= kHeaderBytes &&
+           qFromLittleEndian<quint32>(head.data()) == kHeaderRecord &&
            qFromLittleEndian<quint32>(head.data() + 40) == kSignature;
 }
 
@@ -87,8 +88,8 @@ DecodeResult decodeEmf(const QByteArray& data)
     options.emfplus = false; // EMF+ files carry plain records for readers without EMF+
     char* svg = nullptr;
     size_t svgSize = 0;
-    const int drawn = emf2svg(const_cast<char*>(data.constData()), size_t(data.size()), &svg,
-                              &svgSize, &options);
+    const int drawn =
+        emf2svg(const_cast<char*>(data.constData()), size_t(data.size()), &svg, &svgSize, &options);
     const std::unique_ptr<char, decltype(&std::free)> owned(svg, &std::free);
     if (drawn != 1 || !svg) return refusal("图元文件已损坏");
 

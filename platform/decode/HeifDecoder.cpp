@@ -37,7 +37,8 @@ DecodeResult failure(const heif_error& error)
 {
     if (error.code == heif_error_Memory_allocation_error)
         return {QImage(), QStringLiteral("内存不足，无法解码 HEIF 图片")};
-    if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
+    if (error.code == heif_error_Unsupported_feature ||
+        error.code == heif_error_Unsupported_filetype)
         return {QImage(), QStringLiteral("不支持这种 HEIF 图片")};
     return {QImage(), QStringLiteral("HEIF 图片已损坏，无法解码")};
 }

@@ -71,8 +71,8 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, QImage* imag
             const int y = turn.flip ? height - 1 - first : first;
             JSAMPROW row = image->scanLine(y);
             if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
-            if (turn.mirror) std::reverse(reinterpret_cast<QRgb*>(row),
-                                          reinterpret_cast<QRgb*>(row) + width);
+            if (turn.mirror)
+                std::reverse(reinterpret_cast<QRgb*>(row), reinterpret_cast<QRgb*>(row) + width);
             continue;
         }
         JSAMPROW rows[kStripRows];

@@ -79,6 +79,16 @@ struct MemoryFile
     }
 };
 
+// libwmf allocates a buffer for the largest record the header announces before it reads any;
+// a record cannot be larger than the file, so a larger claim is a lie (up to 8 GB in 4 bytes).
+bool recordsFitTheFile(const QByteArray& data)
+{
+    const qsizetype header = qFromLittleEndian<quint32>(data.constData()) == kPlaceableKey ? 22 : 0;
+    if (data.size() < header + 18) return false;
+    const quint32 largestRecordWords = qFromLittleEndian<quint32>(data.constData() + header + 12);
+    return qint64(largestRecordWords) * 2 <= data.size();
+}
+
 } // namespace
 
 bool looksLikeWmf(QByteArrayView head)
@@ -95,6 +105,7 @@ bool looksLikeWmf(QByteArrayView head)
 
 DecodeResult decodeWmf(const QByteArray& data)
 {
+    if (!recordsFitTheFile(data)) return {QImage(), describe(wmf_E_BadFormat)};
     wmfAPI_Options options{};
     options.function = wmf_gd_function;
     // Reports go into the returned error, not onto the terminal.
@@ -122,8 +133,7 @@ DecodeResult decodeWmf(const QByteArray& data)
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
         return {QImage(), describe(api->err)};
     if (width == 0 || height == 0) return {QImage(), QStringLiteral("图元文件没有尺寸")};
-    if (!fitsAllocationLimit(width, height))
-        return {QImage(), QStringLiteral("图片尺寸过大")};
+    if (!fitsAllocationLimit(width, height)) return {QImage(), QStringLiteral("图片尺寸过大")};
 
     placeableFrame(data, bbox);
     MemoryFile png;

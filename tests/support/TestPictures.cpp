@@ -147,10 +147,10 @@ QByteArray wmf(QSize size, QRgb mark, QRgb field)
         records += words<quint32>({quint32(3 + params.size())}) + words<quint16>({function});
         records += words<quint16>(params);
     };
-    record(0x020B, {0, 0});                // SetWindowOrg
-    record(0x020C, {h, w});                // SetWindowExt
-    record(0x02FA, {5, 0, 0, 0, 0});       // a null pen, object 0
-    record(0x012D, {0});                   // selected
+    record(0x020B, {0, 0});          // SetWindowOrg
+    record(0x020C, {h, w});          // SetWindowExt
+    record(0x02FA, {5, 0, 0, 0, 0}); // a null pen, object 0
+    record(0x012D, {0});             // selected
     for (const auto& [colour, right, bottom] :
          {std::tuple{field, w, h}, {mark, quint16(w / 2), quint16(h / 2)}}) {
         const quint32 c = colorRef(colour);
@@ -164,7 +164,8 @@ QByteArray wmf(QSize size, QRgb mark, QRgb field)
     quint16 checksum = 0;
     for (int i = 0; i < out.size(); i += 2)
         checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
-    out += words<quint16>({checksum, 1, 9, 0x0300}) + words<quint32>({quint32(9 + records.size() / 2)});
+    out += words<quint16>({checksum, 1, 9, 0x0300}) +
+           words<quint32>({quint32(9 + records.size() / 2)});
     return out + words<quint16>({2}) + words<quint32>({8}) + words<quint16>({0}) + records;
 }
 
