@@ -1,11 +1,16 @@
 #include "ImageDecoder.h"
 
+#include "decode/BitfieldBmp.h"
+#include "decode/EmfDecoder.h"
 #include "decode/HeifDecoder.h"
+#include "decode/JpegDecoder.h"
 #include "decode/Limits.h"
 #include "decode/Normalize.h"
 #include "decode/OpenPictureFile.h"
+#include "decode/PngGamma.h"
 #include "decode/WmfDecoder.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
@@ -17,8 +22,8 @@ namespace {
 
 using namespace decode;
 
-// HEIF and WMF keep their whole file in memory while they are decoded; anything this large is
-// not a photo or a drawing but a mistake.
+// HEIF and the metafiles keep their whole file in memory while they are decoded; anything this
+// large is not a photo or a drawing but a mistake.
 constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
 
 DecodedPicture failure(QString reason)
@@ -28,6 +33,8 @@ DecodedPicture failure(QString reason)
 
 DecodedPicture success(QImage image)
 {
+    // Some of Qt's readers (MNG) report success with no picture.
+    if (image.isNull()) return failure(QStringLiteral("图片无法解码"));
     return {toOpaqueSrgb(std::move(image)), QString()};
 }
 
@@ -35,6 +42,21 @@ DecodedPicture fromDecoded(DecodeResult result)
 {
     if (result.image.isNull()) return failure(std::move(result.error));
     return success(std::move(result.image));
+}
+
+// Qt's reader explains itself in English unless a translator is installed; the user reads ours.
+DecodedPicture readerFailure(const QImageReader& reader)
+{
+    switch (reader.error()) {
+    case QImageReader::UnsupportedFormatError:
+        return failure(QStringLiteral("无法识别的图片格式"));
+    case QImageReader::DeviceError:
+        return failure(QStringLiteral("读取文件出错"));
+    case QImageReader::InvalidDataError:
+        return failure(QStringLiteral("图片数据已损坏"));
+    default:
+        return failure(QStringLiteral("图片无法解码"));
+    }
 }
 
 // An icon file holds the same picture at several sizes; the largest one is the picture, and
@@ -57,8 +79,7 @@ DecodedPicture readLargestIcon(QImageReader& reader)
         }
     }
     QImage image;
-    if (best < 0 || !reader.jumpToImage(best) || !reader.read(&image))
-        return failure(reader.errorString());
+    if (best < 0 || !reader.jumpToImage(best) || !reader.read(&image)) return readerFailure(reader);
     return success(std::move(image));
 }
 
@@ -68,8 +89,7 @@ DecodedPicture readLargestIcon(QImageReader& reader)
 bool bitmapHoldsItsRows(QFile& file)
 {
     const QByteArray head = file.peek(34);
-    if (head.size() < 34 || !head.startsWith("BM"))
-        return true;
+    if (head.size() < 34 || !head.startsWith("BM")) return true;
     const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
     const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
     const quint32 infoSize = u32(14);
@@ -80,8 +100,7 @@ bool bitmapHoldsItsRows(QFile& file)
     const qint64 height = std::abs(qint64(qint32(u32(22))));
     const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4; // below 2^48: no overflow
     const qint64 available = file.size() - qint64(u32(10));
-    if (width <= 0 || rowBytes == 0 || height == 0)
-        return true;
+    if (width <= 0 || rowBytes == 0 || height == 0) return true;
     return available >= 0 && height <= available / rowBytes;
 }
 
@@ -90,31 +109,58 @@ bool bitmapHoldsItsRows(QFile& file)
 bool gifHasAScreen(QFile& file)
 {
     const QByteArray head = file.peek(10);
-    if (head.size() < 10 || !head.startsWith("GIF8"))
-        return true;
+    if (head.size() < 10 || !head.startsWith("GIF8")) return true;
     return qFromLittleEndian<quint16>(head.constData() + 6) != 0 &&
            qFromLittleEndian<quint16>(head.constData() + 8) != 0;
 }
 
+// What libpng writes before the pixels rarely exceeds a few kilobytes; text chunks can be longer.
+constexpr qint64 kPngHeadBytes = 256 * 1024;
+
 DecodedPicture readWithQt(QFile& file)
 {
-    if (!bitmapHoldsItsRows(file))
-        return failure(QStringLiteral("The bitmap is shorter than its header states"));
-    if (!gifHasAScreen(file))
-        return failure(QStringLiteral("The picture states no pixels"));
+    if (!bitmapHoldsItsRows(file)) return failure(QStringLiteral("位图文件比其头部声明的短"));
+    if (!gifHasAScreen(file)) return failure(QStringLiteral("图片的宽度或高度为零"));
+    const bool pngInSrgb = pngMeansSrgb(file.peek(kPngHeadBytes));
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
     reader.setAllocationLimit(kAllocationLimitMb);
-    if (!reader.canRead()) return failure(reader.errorString());
-
+    if (!reader.canRead()) return readerFailure(reader);
     const QByteArray format = reader.format();
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1)
         return readLargestIcon(reader);
+    if (const QSize size = reader.size();
+        size.isValid() && !fitsAllocationLimit(size.width(), size.height()))
+        return failure(QStringLiteral("图片尺寸过大"));
 
     QImage image;
-    if (!reader.read(&image)) return failure(reader.errorString());
+    if (!reader.read(&image)) return readerFailure(reader);
+    // Qt turns gAMA into a 2.2 curve, which is not sRGB's; the file meant sRGB.
+    if (pngInSrgb) image.setColorSpace(QColorSpace());
     return success(std::move(image));
+}
+
+// libjpeg-turbo straight into the final buffer; Qt's reader for what it turns down.
+DecodedPicture readJpeg(QFile& file)
+{
+    // Qt's reader reads only the header for the EXIF orientation.
+    QImageIOHandler::Transformations orientation;
+    {
+        QImageReader header(&file, "jpeg");
+        orientation = header.transformation();
+    }
+    const qint64 size = file.size();
+    QImage image;
+    if (uchar* mapped = file.map(0, size)) {
+        image = decodeJpeg(QByteArrayView(mapped, size), orientation);
+        file.unmap(mapped);
+    } else if (file.seek(0)) {
+        image = decodeJpeg(file.readAll(), orientation);
+    }
+    if (!image.isNull()) return success(std::move(image));
+    if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
+    return readWithQt(file);
 }
 
 } // namespace
@@ -125,17 +171,21 @@ DecodedPicture decodePictureFile(const QString& path)
     if (QString reason = openPictureFile(path, file); !reason.isEmpty())
         return failure(std::move(reason));
 
-    // Qt has no reader for HEIF or metafiles, so those two are recognised by their first bytes
-    // and go to their own libraries; everything else is Qt's to recognise.
+    // Qt has no reader for HEIF or metafiles, so those are recognised by their first bytes and
+    // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
+    // everything else is Qt's to recognise.
     const QByteArray head = file.peek(kSniffBytes);
+    if (looksLikeJpeg(head)) return readJpeg(file);
+    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file));
     const bool heif = looksLikeHeif(head);
     const bool wmf = !heif && looksLikeWmf(head);
-    if (!heif && !wmf) return readWithQt(file);
+    const bool emf = !heif && !wmf && looksLikeEmf(head);
+    if (!heif && !wmf && !emf) return readWithQt(file);
 
-    if (file.size() > kMaxWholeFileBytes) return failure(QStringLiteral("File is too large"));
+    if (file.size() > kMaxWholeFileBytes) return failure(QStringLiteral("文件太大"));
     const QByteArray data = file.readAll();
-    if (data.size() != file.size()) return failure(file.errorString());
-    return fromDecoded(heif ? decodeHeif(data) : decodeWmf(data));
+    if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
+    return fromDecoded(heif ? decodeHeif(data) : wmf ? decodeWmf(data) : decodeEmf(data));
 }
 
 } // namespace platform

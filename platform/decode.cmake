@@ -1,6 +1,7 @@
 # Picture decoding. Included by the platform library's CMakeLists after
 # add_library(tessarine_platform ...). Qt reads the common formats; libheif reads HEIF/HEIC and
-# libwmf draws Windows metafiles, neither of which Qt 6.4 can read.
+# libwmf draws Windows metafiles and libemf2svg enhanced ones (drawn with Qt SVG), none of
+# which Qt 6.4 can read; JPEGs go to libjpeg-turbo directly.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
 # libwmf.pc lists every library libwmf itself was linked against; we only need its own two
@@ -8,24 +9,42 @@ pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
 pkg_check_modules(TESSARINE_WMF REQUIRED libwmf)
 find_library(TESSARINE_WMF_LIBRARY wmf REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
 find_library(TESSARINE_WMFLITE_LIBRARY wmflite REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
+find_library(TESSARINE_EMF2SVG_LIBRARY emf2svg REQUIRED)
+find_path(TESSARINE_EMF2SVG_INCLUDE_DIR emf2svg.h REQUIRED)
+find_package(JPEG REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS Svg)
 
 target_sources(tessarine_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/DecodeResult.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/Limits.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/PixelBuffer.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/PixelBuffer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/PngGamma.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/PngGamma.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
 )
-target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS})
+target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}
+    ${TESSARINE_EMF2SVG_INCLUDE_DIR})
 target_link_libraries(tessarine_platform PRIVATE
     Qt6::Gui
+    Qt6::Svg
+    JPEG::JPEG
+    ${TESSARINE_EMF2SVG_LIBRARY}
     PkgConfig::TESSARINE_HEIF
     ${TESSARINE_WMF_LIBRARY}
     ${TESSARINE_WMFLITE_LIBRARY}

@@ -32,9 +32,15 @@ void ensureLibraryInitialised()
     Q_UNUSED(initialised);
 }
 
+// libheif's messages are English; the reason the user reads is ours.
 DecodeResult failure(const heif_error& error)
 {
-    return {QImage(), QString::fromUtf8(error.message)};
+    if (error.code == heif_error_Memory_allocation_error)
+        return {QImage(), QStringLiteral("内存不足，无法解码 HEIF 图片")};
+    if (error.code == heif_error_Unsupported_feature ||
+        error.code == heif_error_Unsupported_filetype)
+        return {QImage(), QStringLiteral("不支持这种 HEIF 图片")};
+    return {QImage(), QStringLiteral("HEIF 图片已损坏，无法解码")};
 }
 
 QColorSpace::TransferFunction transferOf(heif_transfer_characteristics transfer, float& gamma)
@@ -113,7 +119,7 @@ DecodeResult decodeHeif(const QByteArray& data)
 {
     ensureLibraryInitialised();
     const Context context(heif_context_alloc());
-    if (!context) return {QImage(), QStringLiteral("Out of memory")};
+    if (!context) return {QImage(), QStringLiteral("内存不足")};
     heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.constData(),
                                                                   size_t(data.size()), nullptr);
     if (error.code != heif_error_Ok) return failure(error);
@@ -126,7 +132,7 @@ DecodeResult decodeHeif(const QByteArray& data)
     // The handle reports the size after rotation and cropping, which is what gets allocated.
     if (!fitsAllocationLimit(heif_image_handle_get_width(handle.get()),
                              heif_image_handle_get_height(handle.get())))
-        return {QImage(), QStringLiteral("Image is too large")};
+        return {QImage(), QStringLiteral("图片尺寸过大")};
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const Options options(heif_decoding_options_alloc());
@@ -144,7 +150,7 @@ DecodeResult decodeHeif(const QByteArray& data)
     const int height = heif_image_get_height(decoded, heif_channel_interleaved);
     if (!pixels || width <= 0 || height <= 0) {
         heif_image_release(decoded);
-        return {QImage(), QStringLiteral("HEIF image has no pixel data")};
+        return {QImage(), QStringLiteral("HEIF 图片没有像素数据")};
     }
     QImage::Format format = QImage::Format_RGB888;
     if (alpha)

@@ -1,7 +1,8 @@
 #include "OpenPictureFile.h"
 
+#include "platform/SystemErrorText.h"
+
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,28 +12,32 @@ namespace {
 
 QString describeType(const struct stat& info)
 {
-    if (S_ISDIR(info.st_mode)) return QStringLiteral("Is a folder, not a picture file");
-    if (!S_ISREG(info.st_mode)) return QStringLiteral("Not a regular file");
-    if (info.st_size == 0) return QStringLiteral("File is empty");
+    if (S_ISDIR(info.st_mode)) return QStringLiteral("这是一个文件夹，不是图片文件");
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
+        return QStringLiteral("这是一个管道或套接字，不是图片文件");
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("这是一个设备，不是图片文件");
+    if (!S_ISREG(info.st_mode)) return QStringLiteral("这不是普通文件");
+    if (info.st_size == 0) return QStringLiteral("文件是空的");
     return {};
 }
 
 QString describeErrno(int error)
 {
-    if (error == ENOENT) return QStringLiteral("File not found");
-    return QString::fromLocal8Bit(std::strerror(error));
+    return systemErrorText(error);
 }
 
 } // namespace
 
 QString openPictureFile(const QString& path, QFile& file)
 {
-    if (path.isEmpty()) return QStringLiteral("No file given");
+    if (path.isEmpty()) return QStringLiteral("没有给出文件");
     // Pictures stored inside the program (":/thanks.jpg") are Qt resources,
     // not files on disk.
     if (path.startsWith(QLatin1String(":/"))) {
         file.setFileName(path);
-        return file.open(QIODevice::ReadOnly) ? QString() : file.errorString();
+        return file.open(QIODevice::ReadOnly) ? QString()
+                                              : QStringLiteral("程序内置的图片无法读取");
     }
     const QByteArray native = QFile::encodeName(path);
 
@@ -59,7 +64,7 @@ QString openPictureFile(const QString& path, QFile& file)
     }
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return file.errorString();
+        return QStringLiteral("文件无法打开");
     }
     return {};
 }

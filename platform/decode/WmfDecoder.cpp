@@ -21,16 +21,16 @@ QString describe(wmf_error_t error)
 {
     switch (error) {
     case wmf_E_InsMem:
-        return QStringLiteral("Out of memory while reading the metafile");
+        return QStringLiteral("内存不足，无法读取图元文件");
     case wmf_E_EOF:
-        return QStringLiteral("Metafile is truncated");
+        return QStringLiteral("图元文件不完整");
     case wmf_E_BadFile:
         // With the file already in memory this means libwmf could not load its own fonts.
-        return QStringLiteral("Metafile cannot be read (libwmf found no fonts)");
+        return QStringLiteral("图元文件无法读取（缺少字体）");
     case wmf_E_BadFormat:
-        return QStringLiteral("Metafile is damaged");
+        return QStringLiteral("图元文件已损坏");
     default:
-        return QStringLiteral("Metafile cannot be drawn");
+        return QStringLiteral("图元文件无法绘制");
     }
 }
 
@@ -79,6 +79,16 @@ struct MemoryFile
     }
 };
 
+// libwmf allocates a buffer for the largest record the header announces before it reads any;
+// a record cannot be larger than the file, so a larger claim is a lie (up to 8 GB in 4 bytes).
+bool recordsFitTheFile(const QByteArray& data)
+{
+    const qsizetype header = qFromLittleEndian<quint32>(data.constData()) == kPlaceableKey ? 22 : 0;
+    if (data.size() < header + 18) return false;
+    const quint32 largestRecordWords = qFromLittleEndian<quint32>(data.constData() + header + 12);
+    return qint64(largestRecordWords) * 2 <= data.size();
+}
+
 } // namespace
 
 bool looksLikeWmf(QByteArrayView head)
@@ -95,6 +105,7 @@ bool looksLikeWmf(QByteArrayView head)
 
 DecodeResult decodeWmf(const QByteArray& data)
 {
+    if (!recordsFitTheFile(data)) return {QImage(), describe(wmf_E_BadFormat)};
     wmfAPI_Options options{};
     options.function = wmf_gd_function;
     // Reports go into the returned error, not onto the terminal.
@@ -103,7 +114,7 @@ DecodeResult decodeWmf(const QByteArray& data)
     wmfAPI* rawApi = nullptr;
     if (wmf_api_create(&rawApi, flags, &options) != wmf_E_None) {
         if (rawApi) wmf_api_destroy(rawApi);
-        return {QImage(), QStringLiteral("Metafile support is not available")};
+        return {QImage(), QStringLiteral("无法读取图元文件")};
     }
     const Api api(rawApi);
 
@@ -121,13 +132,12 @@ DecodeResult decodeWmf(const QByteArray& data)
     unsigned int height = 0;
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
         return {QImage(), describe(api->err)};
-    if (width == 0 || height == 0) return {QImage(), QStringLiteral("Metafile has no size")};
-    if (!fitsAllocationLimit(width, height))
-        return {QImage(), QStringLiteral("Image is too large")};
+    if (width == 0 || height == 0) return {QImage(), QStringLiteral("图元文件没有尺寸")};
+    if (!fitsAllocationLimit(width, height)) return {QImage(), QStringLiteral("图片尺寸过大")};
 
     placeableFrame(data, bbox);
     MemoryFile png;
-    if (!png.file) return {QImage(), QStringLiteral("Out of memory")};
+    if (!png.file) return {QImage(), QStringLiteral("内存不足")};
     wmf_gd_t* device = WMF_GD_GetData(api.get());
     device->type = wmf_gd_png;
     device->flags |= WMF_GD_OUTPUT_FILE;

@@ -1,0 +1,134 @@
+#include "BitfieldBmp.h"
+
+#include "Limits.h"
+
+#include <QtEndian>
+
+#include <array>
+#include <bit>
+#include <cstdlib>
+
+namespace platform::decode {
+namespace {
+
+constexpr qsizetype kHeadBytes = 70;
+constexpr quint32 kUncompressed = 0;
+constexpr quint32 kBitfields = 3;
+constexpr quint32 kAlphaBitfields = 6;
+
+quint32 u32(QByteArrayView b, qsizetype at)
+{
+    return qFromLittleEndian<quint32>(b.data() + at);
+}
+quint16 u16(QByteArrayView b, qsizetype at)
+{
+    return qFromLittleEndian<quint16>(b.data() + at);
+}
+
+// One channel's field: where it sits and how it widens to eight bits.
+class Field
+{
+public:
+    explicit Field(quint32 mask) : m_mask(mask)
+    {
+        if (mask == 0) return;
+        m_shift = std::countr_zero(mask);
+        m_bits = std::bit_width(mask >> m_shift);
+        if (m_bits >= 8) return;
+        const int top = (1 << m_bits) - 1;
+        for (int v = 0; v <= top; ++v) {
+            // Repeat the field's bits from the top down until eight are filled.
+            int out = 0;
+            for (int filled = 0; filled < 8; filled += m_bits)
+                out |= (v << (8 - m_bits)) >> filled;
+            m_widened[size_t(v)] = quint8(out);
+        }
+    }
+    [[nodiscard]] bool present() const { return m_mask != 0; }
+    [[nodiscard]] int operator()(quint32 pixel) const
+    {
+        const quint32 value = (pixel & m_mask) >> m_shift;
+        return m_bits >= 8 ? int(value >> (m_bits - 8)) : m_widened[value];
+    }
+
+private:
+    quint32 m_mask;
+    int m_shift = 0;
+    int m_bits = 0;
+    std::array<quint8, 128> m_widened{};
+};
+
+DecodeResult refusal(const char* reason)
+{
+    return {QImage(), QString::fromUtf8(reason)};
+}
+
+} // namespace
+
+bool isBitfieldBmp(QByteArrayView head)
+{
+    if (head.size() < kHeadBytes || !head.startsWith("BM") || u32(head, 14) < 40) return false;
+    const quint16 bits = u16(head, 28);
+    const quint32 compression = u32(head, 30);
+    return (bits == 16 && compression == kUncompressed) ||
+           ((bits == 16 || bits == 32) &&
+            (compression == kBitfields || compression == kAlphaBitfields));
+}
+
+DecodeResult decodeBitfieldBmp(QFile& file)
+{
+    const QByteArray head = file.read(kHeadBytes);
+    if (!isBitfieldBmp(head)) return refusal("位图文件已损坏");
+    const qint64 width = qint32(u32(head, 18));
+    const qint32 storedHeight = qint32(u32(head, 22));
+    const qint64 height = std::llabs(storedHeight);
+    const int bits = u16(head, 28);
+    const quint32 compression = u32(head, 30);
+    if (!fitsAllocationLimit(width, height)) return refusal("位图的尺寸无效或过大");
+
+    // The masks follow a 40-byte header, or are its own fields in the later headers; either way
+    // they sit at the same offsets. The alpha mask exists from the 56-byte header on.
+    const bool masks = compression != kUncompressed;
+    const Field red(masks ? u32(head, 54) : 0x7c00u);
+    const Field green(masks ? u32(head, 58) : 0x03e0u);
+    const Field blue(masks ? u32(head, 62) : 0x001fu);
+    const bool alphaMask = compression == kAlphaBitfields || u32(head, 14) >= 56;
+    const Field alpha(masks && alphaMask ? u32(head, 66) : 0);
+
+    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
+    const qint64 offset = u32(head, 10);
+    if (offset < 54 || file.size() - offset < 0 || (file.size() - offset) / rowBytes < height)
+        return refusal("位图文件比其头部声明的短");
+    if (!file.seek(offset)) return refusal("读取文件出错");
+
+    QImage image(int(width), int(height),
+                 alpha.present() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull()) return refusal("内存不足");
+    QByteArray row(qsizetype(rowBytes), Qt::Uninitialized);
+    bool anyAlpha = false;
+    for (qint64 stored = 0; stored < height; ++stored) {
+        if (file.read(row.data(), rowBytes) != rowBytes) return refusal("读取文件出错");
+        const int y = int(storedHeight < 0 ? stored : height - 1 - stored); // bottom-up by default
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        const auto* in = reinterpret_cast<const uchar*>(row.constData());
+        for (int x = 0; x < int(width); ++x) {
+            const quint32 pixel = bits == 16 ? qFromLittleEndian<quint16>(in + 2 * x)
+                                             : qFromLittleEndian<quint32>(in + 4 * x);
+            const int a = alpha.present() ? alpha(pixel) : 255;
+            anyAlpha |= a != 0;
+            out[x] = qRgba(red(pixel), green(pixel), blue(pixel), a);
+        }
+    }
+    // Writers that leave the alpha field all zero mean an opaque picture, not an invisible one.
+    if (alpha.present() && !anyAlpha) {
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                line[x] |= 0xff000000u;
+        }
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    }
+    return {std::move(image), QString()};
+}
+
+} // namespace platform::decode

@@ -1,0 +1,112 @@
+#include "EmfDecoder.h"
+
+#include "Limits.h"
+
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QtEndian>
+
+#include <emf2svg.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+namespace platform::decode {
+namespace {
+
+constexpr quint32 kHeaderRecord = 1;
+constexpr quint32 kSignature = 0x464D4520; // " EMF"
+constexpr qsizetype kHeaderBytes = 88;
+constexpr double kDotsPerInch = 96.0;
+constexpr double kHundredthsOfMmPerInch = 2540.0;
+
+struct Header
+{
+    QRectF bounds; // the drawing's extent, in the reference device's pixels
+    QRectF frame;  // the picture's own frame, in the same pixels
+    QSize pixels;  // the frame at 96 dpi
+};
+
+qint32 i32(QByteArrayView b, qsizetype at)
+{
+    return qFromLittleEndian<qint32>(b.data() + at);
+}
+
+QRectF inclusiveRect(QByteArrayView b, qsizetype at, double scaleX = 1.0, double scaleY = 1.0)
+{
+    const double left = i32(b, at), top = i32(b, at + 4);
+    const double right = i32(b, at + 8), bottom = i32(b, at + 12);
+    return QRectF(left * scaleX, top * scaleY, (right - left) * scaleX, (bottom - top) * scaleY);
+}
+
+bool readHeader(QByteArrayView data, Header& header)
+{
+    if (!looksLikeEmf(data)) return false;
+    const qint32 devicePixelsX = i32(data, 72), devicePixelsY = i32(data, 76);
+    const qint32 deviceMmX = i32(data, 80), deviceMmY = i32(data, 84);
+    if (devicePixelsX <= 0 || devicePixelsY <= 0 || deviceMmX <= 0 || deviceMmY <= 0) return false;
+    header.bounds = inclusiveRect(data, 8);
+    // The frame is counted in hundredths of a millimetre.
+    header.frame = inclusiveRect(data, 24, devicePixelsX / (deviceMmX * 100.0),
+                                 devicePixelsY / (deviceMmY * 100.0));
+    const double width =
+        std::round((i32(data, 32) - double(i32(data, 24))) * kDotsPerInch / kHundredthsOfMmPerInch);
+    const double height =
+        std::round((i32(data, 36) - double(i32(data, 28))) * kDotsPerInch / kHundredthsOfMmPerInch);
+    if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return false;
+    header.pixels = QSize(int(width), int(height));
+    return header.frame.width() > 0 && header.frame.height() > 0;
+}
+
+DecodeResult refusal(const char* reason)
+{
+    return {QImage(), QString::fromUtf8(reason)};
+}
+
+} // namespace
+
+bool looksLikeEmf(QByteArrayView head)
+{
+    return head.size() >= kHeaderBytes &&
+           qFromLittleEndian<quint32>(head.data()) == kHeaderRecord &&
+           qFromLittleEndian<quint32>(head.data() + 40) == kSignature;
+}
+
+DecodeResult decodeEmf(const QByteArray& data)
+{
+    Header header;
+    if (!readHeader(data, header)) return refusal("图元文件的头部已损坏");
+    if (!fitsAllocationLimit(header.pixels.width(), header.pixels.height()))
+        return refusal("图片尺寸过大");
+
+    // The converter only reads the buffer; its signature predates const. It answers 1 when it
+    // has drawn the records, anything else when it gave up.
+    generatorOptions options{};
+    options.nameSpace = const_cast<char*>("");
+    options.svgDelimiter = true;
+    options.emfplus = false; // EMF+ files carry plain records for readers without EMF+
+    char* svg = nullptr;
+    size_t svgSize = 0;
+    const int drawn =
+        emf2svg(const_cast<char*>(data.constData()), size_t(data.size()), &svg, &svgSize, &options);
+    const std::unique_ptr<char, decltype(&std::free)> owned(svg, &std::free);
+    if (drawn != 1 || !svg) return refusal("图元文件已损坏");
+
+    QSvgRenderer renderer(QByteArray::fromRawData(svg, qsizetype(svgSize)));
+    if (!renderer.isValid()) return refusal("图元文件无法绘制");
+    // The converter draws the records from the bounds' top-left corner; showing the frame
+    // instead keeps the margins around the drawing.
+    renderer.setViewBox(header.frame.translated(-header.bounds.topLeft()));
+    renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
+
+    QImage image(header.pixels, QImage::Format_RGB32);
+    if (image.isNull()) return refusal("内存不足");
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    return {std::move(image), QString()};
+}
+
+} // namespace platform::decode
