@@ -144,16 +144,15 @@ int openFile(const QByteArray& name, int flags)
 // that slipped in meanwhile fails at once instead of waiting for a reader.
 int checkReplaceable(const QByteArray& target)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(target.constData(), &info) != 0)
         return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
-    if (S_ISDIR(info.st_mode))
-        return EISDIR;
-    if (!S_ISREG(info.st_mode))
-        return NotRegularFile;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    if (!S_ISREG(info.st_mode)) return NotRegularFile;
     const int fd = openFile(target, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno == ENXIO ? NotRegularFile : errno;
+    if (fd < 0) return errno == ENXIO ? NotRegularFile : errno;
     ::close(fd);
     return 0;
 }
@@ -165,8 +164,8 @@ void sweepLeftovers(const QString& folder)
     static const QRegularExpression leftover(
         QStringLiteral(R"(^\..+\.tessarine-(\d+)-\d+\.(new|old)$)"));
     const QDir dir(folder);
-    const QStringList names =
-        dir.entryList({QStringLiteral(".*.tessarine-*")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    const QStringList names = dir.entryList({QStringLiteral(".*.tessarine-*")},
+                                            QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     for (const QString& name : names) {
         const QRegularExpressionMatch match = leftover.match(name);
         bool ok = false;
@@ -190,8 +189,7 @@ int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
         staged = QFile::encodeName(stem + QStringLiteral(".new"));
         aside = QFile::encodeName(stem + QStringLiteral(".old"));
         const int fd = openFile(staged, O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0 || errno != EEXIST)
-            return fd >= 0 ? fd : -errno;
+        if (fd >= 0 || errno != EEXIST) return fd >= 0 ? fd : -errno;
     }
     return -EEXIST;
 }
@@ -203,12 +201,9 @@ int writeAll(int fd, const unsigned char* data, std::size_t size)
 {
     while (size > 0) {
         const ssize_t count = ::write(fd, data, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        if (count == 0)
-            return ENOSPC;
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return errno;
+        if (count == 0) return ENOSPC;
         data += count;
         size -= std::size_t(count);
     }
@@ -266,13 +261,14 @@ void packHeader(const QImage& image, unsigned char* out)
 // failed write.
 int finish(int fd, std::size_t size, int error)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (error == 0 && ::fstat(fd, &info) != 0)
         error = errno;
     else if (error == 0 && std::size_t(info.st_size) != size)
         error = EIO;
-    if (::close(fd) != 0 && errno != EINTR && error == 0)
-        error = errno;
+    if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
     return error;
 }
 
@@ -283,8 +279,7 @@ void StagedPictures::Writer::run() noexcept
     std::unique_lock lock(mutex);
     for (;;) {
         changed.wait(lock, [this] { return stopping || !queue.empty(); });
-        if (queue.empty())
-            return;
+        if (queue.empty()) return;
         Chunk chunk = std::move(queue.front());
         queue.pop_front();
         busy = true;
@@ -293,13 +288,10 @@ void StagedPictures::Writer::run() noexcept
         lock.unlock();
         // Unbuffered, so a full disk shows here, as a short write.
         int error = skip ? 0 : writeAll(fd, chunk.buffer.data.get(), chunk.size);
-        if (chunk.last)
-            error = finish(fd, chunk.file->size, error);
+        if (chunk.last) error = finish(fd, chunk.file->size, error);
         lock.lock();
-        if (error != 0 && !skip && chunk.file->error == 0)
-            chunk.file->error = error;
-        if (chunk.last)
-            chunk.file->fd = -1;
+        if (error != 0 && !skip && chunk.file->error == 0) chunk.file->error = error;
+        if (chunk.last) chunk.file->fd = -1;
         idle.push_back(std::move(chunk.buffer));
         busy = false;
         changed.notify_all();
@@ -351,8 +343,7 @@ void StagedPictures::Writer::add(const QImage& image, Staged& file)
         chunk.size = std::size_t(out - chunk.buffer.data.get());
         {
             const std::lock_guard lock(mutex);
-            if (file.error != 0)
-                y = -1; // no use packing the rest; this chunk only closes the file
+            if (file.error != 0) y = -1; // no use packing the rest; this chunk only closes the file
             chunk.last = y < 0;
             queue.push_back(std::move(chunk));
         }
@@ -398,24 +389,21 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
         auto staged = std::make_unique<Staged>();
         staged->path = path;
         staged->target = QFile::encodeName(path);
-        if (const int error = checkReplaceable(staged->target))
-            throw saveError(error, path);
+        if (const int error = checkReplaceable(staged->target)) throw saveError(error, path);
         // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
         const QImage image = picture.image().format() == QImage::Format_RGB32
                                  ? picture.image()
                                  : picture.image().convertToFormat(QImage::Format_RGB32);
-        if (image.isNull())
-            throw saveError(ENOMEM, path);
+        if (image.isNull()) throw saveError(ENOMEM, path);
         staged->size = bitmapHeaderSize + bitmapRowBytes(image) * std::size_t(image.height());
         if (staged->size > 0xFFFFFFFFu)
             throw saveError(EFBIG, path); // more than the header can count
         const int fd = createStaged(path, staged->staged, staged->aside);
-        if (fd < 0)
-            throw saveError(-fd, path);
+        if (fd < 0) throw saveError(-fd, path);
         staged->fd = fd;
-        Staged& added = *m_staged.emplace_back(std::move(staged)); // removed again if anything fails
-        if (!m_writer)
-            m_writer = std::make_unique<Writer>();
+        Staged& added =
+            *m_staged.emplace_back(std::move(staged)); // removed again if anything fails
+        if (!m_writer) m_writer = std::make_unique<Writer>();
         m_writer->add(image, added);
     } catch (const SaveError& failure) {
         failEarliest(failure);
@@ -430,14 +418,15 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 void StagedPictures::Commit()
 {
     try {
-        if (m_writer)
-            m_writer->waitUntilIdle();
+        if (m_writer) m_writer->waitUntilIdle();
         throwEarliestFailure();
         for (const auto& staged : m_staged) {
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
             // aside instead, and put back all the same.
-            struct stat info{};
+            struct stat info
+            {
+            };
             if (::lstat(staged->target.constData(), &info) == 0) {
                 if (::link(staged->target.constData(), staged->aside.constData()) == 0)
                     staged->oldFile = Aside::Linked;
@@ -461,8 +450,7 @@ void StagedPictures::Commit()
         throw;
     }
     for (const auto& staged : m_staged) {
-        if (staged->oldFile != Aside::None)
-            ::unlink(staged->aside.constData());
+        if (staged->oldFile != Aside::None) ::unlink(staged->aside.constData());
     }
     m_staged.clear();
     discard(); // ends the writer
@@ -473,12 +461,10 @@ void StagedPictures::Commit()
 // would have met writing one file after another.
 void StagedPictures::throwEarliestFailure()
 {
-    if (!m_writer)
-        return;
+    if (!m_writer) return;
     const std::lock_guard lock(m_writer->mutex);
     for (const auto& staged : m_staged) {
-        if (staged->error != 0)
-            throw saveError(staged->error, staged->path);
+        if (staged->error != 0) throw saveError(staged->error, staged->path);
     }
 }
 
@@ -487,8 +473,7 @@ void StagedPictures::throwEarliestFailure()
 void StagedPictures::failEarliest(const SaveError& failure)
 {
     try {
-        if (m_writer)
-            m_writer->waitUntilIdle();
+        if (m_writer) m_writer->waitUntilIdle();
         throwEarliestFailure();
     } catch (const SaveError&) {
         discard();
@@ -526,8 +511,7 @@ void StagedPictures::discard() noexcept
         m_writer.reset();
     }
     for (const auto& staged : m_staged) {
-        if (staged->fd >= 0)
-            ::close(staged->fd);
+        if (staged->fd >= 0) ::close(staged->fd);
         ::unlink(staged->staged.constData()); // gone already if it was put in place
     }
     m_staged.clear();

@@ -35,7 +35,7 @@ std::map<QString, QByteArray> snapshot(const QString& folder)
     for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
                                                             QDir::System | QDir::NoDotAndDotDot)) {
         QFile file(info.filePath());
-        entries[info.fileName()] = !info.isFile()              ? "not a file"
+        entries[info.fileName()] = !info.isFile()                   ? "not a file"
                                    : file.open(QIODevice::ReadOnly) ? file.readAll()
                                                                     : "unreadable";
     }
@@ -174,17 +174,21 @@ void TestWriteFaults::faultLeavesFolderAsItWas()
     if (fault == "read-only folder")
         QVERIFY(QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::ExeOwner));
     const QString readOnly = fault == "read-only folder" ? m_folder : tile(failing);
-    if (!mounts && fault.startsWith("read-only") && access(QFile::encodeName(readOnly).constData(), W_OK) == 0)
+    if (!mounts && fault.startsWith("read-only") &&
+        access(QFile::encodeName(readOnly).constData(), W_OK) == 0)
         QSKIP("permissions do not bind: run through run-unprivileged.sh");
     if (fault == "folder") QVERIFY(QFile::remove(tile(failing)) && QDir().mkdir(tile(failing)));
-    if (fault == "FIFO") QVERIFY(QFile::remove(tile(failing)) && mkfifo(target.constData(), 0644) == 0);
+    if (fault == "FIFO")
+        QVERIFY(QFile::remove(tile(failing)) && mkfifo(target.constData(), 0644) == 0);
     if (fault == "removed") QVERIFY(QDir(m_folder).removeRecursively());
     if (fault == "read-only mount")
         QVERIFY(run("mount", {"--bind", "-o", "ro", m_folder, m_folder}));
     if (fault == "immutable") QVERIFY(run("chattr", {"+i", tile(failing)}));
     if (fault == "full") {
         // Room for half of tile 1: its first write stops part-way.
-        struct statvfs fs{};
+        struct statvfs fs
+        {
+        };
         QCOMPARE(statvfs(QFile::encodeName(m_fs).constData(), &fs), 0);
         QFile file(filler);
         const qint64 fill = qint64(fs.f_bavail * fs.f_frsize) - qtBitmap(tileImage(1)).size() / 2;
@@ -213,8 +217,8 @@ void TestWriteFaults::faultLeavesFolderAsItWas()
     QVERIFY(snapshot(m_folder) == before);
 
     if (fault == "read-only tile" || fault == "read-only folder")
-        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner |
-                                                    QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(readOnly,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     if (fault == "removed") QVERIFY(QDir().mkdir(m_folder));
     if (fault == "folder") QVERIFY(QDir().rmdir(tile(failing)));
     if (fault == "FIFO") QVERIFY(QFile::remove(tile(failing)));
@@ -246,8 +250,8 @@ void TestWriteFaults::failedRenameRestoresOldSet()
     const auto before = snapshot(m_folder);
     platform::StagedPictures files;
     stageAll(files);
-    const QStringList staged = QDir(m_folder).entryList(
-        {QStringLiteral(".%1.jpg.*").arg(failing)}, QDir::Files | QDir::Hidden);
+    const QStringList staged = QDir(m_folder).entryList({QStringLiteral(".%1.jpg.*").arg(failing)},
+                                                        QDir::Files | QDir::Hidden);
     QCOMPARE(staged.size(), 1);
     QVERIFY(QFile::remove(m_folder + "/" + staged[0]));
     try {
