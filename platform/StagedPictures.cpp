@@ -144,9 +144,7 @@ int openFile(const QByteArray& name, int flags)
 // that slipped in meanwhile fails at once instead of waiting for a reader.
 int checkReplaceable(const QByteArray& target)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(target.constData(), &info) != 0)
         return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
     if (S_ISDIR(info.st_mode)) return EISDIR;
@@ -261,9 +259,7 @@ void packHeader(const QImage& image, unsigned char* out)
 // failed write.
 int finish(int fd, std::size_t size, int error)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (error == 0 && ::fstat(fd, &info) != 0)
         error = errno;
     else if (error == 0 && std::size_t(info.st_size) != size)
@@ -424,9 +420,7 @@ void StagedPictures::Commit()
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
             // aside instead, and put back all the same.
-            struct stat info
-            {
-            };
+            struct stat info = {};
             if (::lstat(staged->target.constData(), &info) == 0) {
                 if (::link(staged->target.constData(), staged->aside.constData()) == 0)
                     staged->oldFile = Aside::Linked;
