@@ -86,7 +86,8 @@ struct StagedPictures::Writer
     bool stopping = false;  // end when the queue is empty
     std::thread thread;     // last, so that it starts on a complete object
 
-    Writer() : thread([this] { run(); }) {}
+    // The writer hands buffers back without allocating: it may not throw.
+    Writer() : thread([this] { run(); }) { idle.reserve(MaxBuffers); }
     void run() noexcept;
     void add(const QImage& image, Staged& file);
     Buffer take(std::size_t capacity);
