@@ -4,6 +4,7 @@
 #include "platform/RuntimeError.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -17,10 +18,12 @@ public:
     using RuntimeError::RuntimeError;
 };
 
-// Files written next to their final place under a temporary name and put in
-// place by a rename only when every one of them was written completely, so
-// that a failure (a full disk, a vanished folder, a file that may not be
-// replaced) leaves the files that were there untouched and nothing behind.
+// A set of files written next to their final places under hidden names and
+// put in place together: either every one of them replaces its file, or a
+// failure (a full disk, a vanished folder, a file that may not be replaced,
+// a rename refused half-way) leaves the files that were there untouched and
+// nothing of ours behind.  The writing is done on a worker thread, so the
+// caller may draw the next picture while the last one is written.
 class StagedPictures
 {
 public:
@@ -29,16 +32,27 @@ public:
     StagedPictures(const StagedPictures&) = delete;
     StagedPictures& operator=(const StagedPictures&) = delete;
 
-    // Writes `picture` as a 24-bit Windows bitmap to a temporary file beside
-    // `path`.  Throws SaveError when `path` cannot be replaced or the bitmap
-    // cannot be written whole.
+    // Starts writing `picture` as a 24-bit Windows bitmap to a hidden file
+    // beside `path` and returns; the caller may change its own copy of the
+    // picture at once.  Throws SaveError when `path` cannot be replaced, or
+    // when an earlier picture could not be written whole.  After a throw
+    // nothing is staged any more.
     void SavePicture(const Picture& picture, const QString& path);
-    // Renames every staged file onto its path, in the order staged.
+    // Waits for the writing to end and puts every staged file in its place,
+    // or, on any failure, none of them.
     void Commit();
 
 private:
     struct Staged;
+    struct Writer;
+    void throwEarliestFailure();
+    [[noreturn]] void failEarliest(const SaveError& failure);
+    void rollBack() noexcept;
+    void discard() noexcept;
+
     std::vector<std::unique_ptr<Staged>> m_staged;
+    std::unique_ptr<Writer> m_writer; // started by the first picture
+    QStringList m_swept;              // folders already cleared of crashed cuts' leftovers
 };
 
 } // namespace platform
