@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <csignal>
+
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
@@ -12,6 +14,11 @@ Application::Application(int& argc, char** argv, const QString& name)
 {
     QApplication::setApplicationName(name);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
+#ifdef SIGXFSZ
+    // A tile that would pass the user's file-size limit is a failed write
+    // with a reason, not the end of the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     if (m_translator->load(QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
                            QStringLiteral("qtbase"), QStringLiteral("_"),
                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
