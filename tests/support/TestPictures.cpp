@@ -4,24 +4,19 @@
 #include <QImageWriter>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTransform>
 #include <QtEndian>
 
 namespace testpictures {
 namespace {
 
-template <typename T> void put(QByteArray& out, T value, bool big = false)
-{
-    char bytes[sizeof(T)];
-    big ? qToBigEndian(value, bytes) : qToLittleEndian(value, bytes);
-    out.append(bytes, sizeof(T));
-}
-
 template <typename T> QByteArray words(std::initializer_list<T> values)
 {
     QByteArray out;
-    for (T value : values)
-        put(out, value);
+    for (T value : values) {
+        char bytes[sizeof(T)];
+        qToLittleEndian(value, bytes);
+        out.append(bytes, sizeof(T));
+    }
     return out;
 }
 
@@ -41,6 +36,16 @@ quint32 crc32(const QByteArray& bytes)
     return ~crc;
 }
 
+// The header of a placeable metafile: a frame of `w` x `h` units, `inch` of them to an inch.
+QByteArray placeable(quint16 w, quint16 h, quint16 inch)
+{
+    const QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, inch, 0, 0});
+    quint16 checksum = 0;
+    for (int i = 0; i < out.size(); i += 2)
+        checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
+    return out + words<quint16>({checksum});
+}
+
 } // namespace
 
 QImage probe(QSize size, QRgb mark, QRgb field)
@@ -53,14 +58,6 @@ QImage probe(QSize size, QRgb mark, QRgb field)
     return image;
 }
 
-QImage storedFor(const QImage& upright, int orientation)
-{
-    const bool mirror = orientation == 2 || orientation == 3 || orientation == 5;
-    const bool flip = orientation == 3 || orientation == 4 || orientation == 7;
-    const int turn = orientation == 6 ? 270 : orientation >= 5 ? 90 : 0;
-    return upright.transformed(QTransform().rotate(turn)).mirrored(mirror, flip);
-}
-
 QByteArray encode(const QImage& image, const char* format)
 {
     QByteArray bytes;
@@ -71,72 +68,18 @@ QByteArray encode(const QImage& image, const char* format)
     return writer.write(image) ? bytes : QByteArray();
 }
 
-QByteArray viaTool(const QString& program, const QList<QImage>& inputs, QStringList arguments)
+QByteArray made(const QString& command, const QList<QImage>& inputs)
 {
     QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("out"));
-    arguments.replaceInStrings(QStringLiteral("OUT"), out);
-    for (int i = 0; i < inputs.size(); ++i) {
-        const bool ppm = program == QLatin1String("cjpeg");
-        const QString in = dir.filePath(QStringLiteral("in%1.%2").arg(i).arg(ppm ? "ppm" : "png"));
-        inputs[i].save(in);
-        arguments.insert(arguments.indexOf(QStringLiteral("IN")), in);
-    }
-    arguments.removeAll(QStringLiteral("IN"));
-    QProcess process;
-    process.start(program, arguments);
-    QFile file(out);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0 ||
-        !file.open(QIODevice::ReadOnly))
+    for (int i = 0; i < inputs.size(); ++i)
+        inputs[i].save(dir.filePath(QString::number(i + 1)), "png");
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    QFile out(dir.filePath(QStringLiteral("out")));
+    if (!shell.waitForFinished(60000) || shell.exitCode() != 0 || !out.open(QIODevice::ReadOnly))
         return {};
-    return file.readAll();
-}
-
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation)
-{
-    QByteArray exif("Exif\0\0II*\0", 10);
-    exif += words<quint32>({8}) + words<quint16>({1, 0x0112, 3}) +
-            words<quint32>({1, quint32(orientation), 0});
-    QByteArray segment("\xff\xe1");
-    put(segment, quint16(exif.size() + 2), true);
-    return jpeg.left(2) + segment + exif + jpeg.mid(2);
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& body)
-{
-    QByteArray chunk;
-    put(chunk, quint32(body.size()), true);
-    chunk += type + body;
-    put(chunk, crc32(chunk.mid(4)), true);
-    return chunk;
-}
-
-QByteArray withPngChunk(const QByteArray& png, const char* type, const QByteArray& body)
-{
-    return png.left(33) + pngChunk(type, body) + png.mid(33); // signature and IHDR: 33 bytes
-}
-
-QByteArray bitfieldBmp(QSize size, int bits, const QList<quint32>& masks, quint32 mark,
-                       quint32 field)
-{
-    const int rowBytes = (size.width() * bits + 31) / 32 * 4;
-    const quint32 offset = 54 + 4 * quint32(masks.size());
-    QByteArray out("BM");
-    out += words<quint32>({offset + quint32(rowBytes * size.height()), 0, offset, 40,
-                           quint32(size.width()), quint32(-size.height())});
-    out += words<quint16>({1, quint16(bits)});
-    out += words<quint32>({masks.isEmpty() ? 0u : 3u, 0, 0, 0, 0, 0});
-    for (quint32 mask : masks)
-        put(out, mask);
-    for (int y = 0; y < size.height(); ++y) {
-        QByteArray row;
-        for (int x = 0; x < size.width(); ++x) {
-            const quint32 v = x < size.width() / 2 && y < size.height() / 2 ? mark : field;
-            bits == 16 ? put(row, quint16(v)) : put(row, v);
-        }
-        out += row.leftJustified(rowBytes, '\0');
-    }
-    return out;
+    return out.readAll();
 }
 
 QByteArray wmf(QSize size, QRgb mark, QRgb field)
@@ -160,13 +103,9 @@ QByteArray wmf(QSize size, QRgb mark, QRgb field)
         record(0x01F0, {1});
     }
     record(0, {});
-    QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, 1440, 0, 0});
-    quint16 checksum = 0;
-    for (int i = 0; i < out.size(); i += 2)
-        checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
-    out += words<quint16>({checksum, 1, 9, 0x0300}) +
-           words<quint32>({quint32(9 + records.size() / 2)});
-    return out + words<quint16>({2}) + words<quint32>({8}) + words<quint16>({0}) + records;
+    return placeable(w, h, 1440) + words<quint16>({1, 9, 0x0300}) +
+           words<quint32>({quint32(9 + records.size() / 2)}) + words<quint16>({2}) +
+           words<quint32>({8}) + words<quint16>({0}) + records;
 }
 
 QByteArray emf(QSize size, QRgb mark, QRgb field)
@@ -196,12 +135,10 @@ QByteArray claiming(const char* format, quint32 width, quint32 height)
     const QByteArray name(format);
     QByteArray out = encode(probe({8, 8}, 0xff000000, 0xffffffff), format);
     if (name == "png") {
-        QByteArray header = out.mid(16, 13);
-        qToBigEndian(width, header.data());
-        qToBigEndian(height, header.data() + 4);
-        return out.left(8) + pngChunk("IHDR", header) + out.mid(out.indexOf("IDAT") - 4);
-    }
-    if (name == "bmp") {
+        qToBigEndian(width, out.data() + 16);
+        qToBigEndian(height, out.data() + 20);
+        qToBigEndian(crc32(out.mid(12, 17)), out.data() + 29); // over IHDR's type and body
+    } else if (name == "bmp") {
         qToLittleEndian(width, out.data() + 18);
         qToLittleEndian(height, out.data() + 22);
     } else if (name == "jpeg") {
@@ -213,14 +150,9 @@ QByteArray claiming(const char* format, quint32 width, quint32 height)
               QByteArrayLiteral("\x80\0\0") + QByteArray(6, '\xff') +
               QByteArrayLiteral(",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;");
     } else if (name == "wmf") {
-        out = wmf({8, 8}, 0xff000000, 0xffffffff);
-        qToLittleEndian(quint16(width / 96), out.data() + 10); // counted in inches
-        qToLittleEndian(quint16(height / 96), out.data() + 12);
-        qToLittleEndian(quint16(1), out.data() + 14);
-        quint16 checksum = 0;
-        for (int i = 0; i < 20; i += 2)
-            checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
-        qToLittleEndian(checksum, out.data() + 20);
+        // The frame counted in inches: in twips it would not fit sixteen bits.
+        out = placeable(quint16(width / 96), quint16(height / 96), 1) +
+              wmf({8, 8}, 0xff000000, 0xffffffff).mid(22);
     } else if (name == "emf") {
         out = emf({8, 8}, 0xff000000, 0xffffffff);
         qToLittleEndian(width * 2540 / 96, out.data() + 32); // in hundredths of a millimetre
