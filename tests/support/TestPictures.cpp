@@ -1,11 +1,9 @@
 #include "support/TestPictures.h"
 
 #include <QBuffer>
-#include <QImageWriter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
-
 namespace testpictures {
 namespace {
 
@@ -25,27 +23,6 @@ quint32 colorRef(QRgb c)
     return quint32(qRed(c) | qGreen(c) << 8 | qBlue(c) << 16);
 }
 
-quint32 crc32(const QByteArray& bytes)
-{
-    quint32 crc = ~0u;
-    for (const char c : bytes) {
-        crc ^= uchar(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
-// The header of a placeable metafile: a frame of `w` x `h` units, `inch` of them to an inch.
-QByteArray placeable(quint16 w, quint16 h, quint16 inch)
-{
-    const QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, inch, 0, 0});
-    quint16 checksum = 0;
-    for (int i = 0; i < out.size(); i += 2)
-        checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
-    return out + words<quint16>({checksum});
-}
-
 } // namespace
 
 QImage probe(QSize size, QRgb mark, QRgb field)
@@ -62,10 +39,8 @@ QByteArray encode(const QImage& image, const char* format)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(100);
-    return writer.write(image) ? bytes : QByteArray();
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format, 100) ? bytes
+                                                                                 : QByteArray();
 }
 
 QByteArray made(const QString& command, const QList<QImage>& inputs)
@@ -82,15 +57,14 @@ QByteArray made(const QString& command, const QList<QImage>& inputs)
     return out.readAll();
 }
 
-QByteArray wmf(QSize size, QRgb mark, QRgb field)
+QByteArray wmf(QSize size, QRgb mark, QRgb field, quint16 inch)
 {
-    const auto w = quint16(size.width() * 15), h = quint16(size.height() * 15); // twips
+    const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
     const auto record = [&](quint16 function, std::initializer_list<quint16> params) {
         records += words<quint32>({quint32(3 + params.size())}) + words<quint16>({function});
         records += words<quint16>(params);
     };
-    record(0x020B, {0, 0});          // SetWindowOrg
     record(0x020C, {h, w});          // SetWindowExt
     record(0x02FA, {5, 0, 0, 0, 0}); // a null pen, object 0
     record(0x012D, {0});             // selected
@@ -103,9 +77,13 @@ QByteArray wmf(QSize size, QRgb mark, QRgb field)
         record(0x01F0, {1});
     }
     record(0, {});
-    return placeable(w, h, 1440) + words<quint16>({1, 9, 0x0300}) +
-           words<quint32>({quint32(9 + records.size() / 2)}) + words<quint16>({2}) +
-           words<quint32>({8}) + words<quint16>({0}) + records;
+    QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, inch, 0, 0});
+    quint16 checksum = 0;
+    for (int i = 0; i < out.size(); i += 2)
+        checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
+    out += words<quint16>({checksum, 1, 9, 0x0300}) +
+           words<quint32>({quint32(9 + records.size() / 2)});
+    return out + words<quint16>({2}) + words<quint32>({8}) + words<quint16>({0}) + records;
 }
 
 QByteArray emf(QSize size, QRgb mark, QRgb field)
@@ -128,37 +106,6 @@ QByteArray emf(QSize size, QRgb mark, QRgb field)
     header += words<quint32>({0x464D4520, 0x10000, quint32(88 + records.size()), 11, 2, 0, 0, 0});
     header += words<qint32>({960, 480, 254, 127});
     return words<quint32>({1, 88}) + header + records;
-}
-
-QByteArray claiming(const char* format, quint32 width, quint32 height)
-{
-    const QByteArray name(format);
-    QByteArray out = encode(probe({8, 8}, 0xff000000, 0xffffffff), format);
-    if (name == "png") {
-        qToBigEndian(width, out.data() + 16);
-        qToBigEndian(height, out.data() + 20);
-        qToBigEndian(crc32(out.mid(12, 17)), out.data() + 29); // over IHDR's type and body
-    } else if (name == "bmp") {
-        qToLittleEndian(width, out.data() + 18);
-        qToLittleEndian(height, out.data() + 22);
-    } else if (name == "jpeg") {
-        const qsizetype frame = out.indexOf("\xff\xc0");
-        qToBigEndian(quint16(height), out.data() + frame + 5);
-        qToBigEndian(quint16(width), out.data() + frame + 7);
-    } else if (name == "gif") {
-        out = "GIF89a" + words<quint16>({quint16(width), quint16(height)}) +
-              QByteArrayLiteral("\x80\0\0") + QByteArray(6, '\xff') +
-              QByteArrayLiteral(",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;");
-    } else if (name == "wmf") {
-        // The frame counted in inches: in twips it would not fit sixteen bits.
-        out = placeable(quint16(width / 96), quint16(height / 96), 1) +
-              wmf({8, 8}, 0xff000000, 0xffffffff).mid(22);
-    } else if (name == "emf") {
-        out = emf({8, 8}, 0xff000000, 0xffffffff);
-        qToLittleEndian(width * 2540 / 96, out.data() + 32); // in hundredths of a millimetre
-        qToLittleEndian(height * 2540 / 96, out.data() + 36);
-    }
-    return out;
 }
 
 } // namespace testpictures

@@ -15,11 +15,9 @@ namespace testpictures {
 // the bytes it left in a file "out", or nothing when it failed.
 [[nodiscard]] QByteArray made(const QString& command, const QList<QImage>& inputs);
 
-// Metafiles drawing probe() at 96 dpi: a placeable WMF in twips, an EMF on a 96-dpi device.
-[[nodiscard]] QByteArray wmf(QSize size, QRgb mark, QRgb field);
+// Metafiles drawing probe() at 96 dpi: a placeable WMF of `inch` units an inch (twips unless
+// that overflows), an EMF on a 96-dpi device.
+[[nodiscard]] QByteArray wmf(QSize size, QRgb mark, QRgb field, quint16 inch = 1440);
 [[nodiscard]] QByteArray emf(QSize size, QRgb mark, QRgb field);
-// Small files whose headers claim about `width` x `height` pixels (below 65536, and for the
-// metafiles at 96 dpi), with little or nothing after: "png", "bmp", "jpeg", "gif", "wmf", "emf".
-[[nodiscard]] QByteArray claiming(const char* format, quint32 width, quint32 height);
 
 } // namespace testpictures
