@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
+
 namespace testpictures {
 namespace {
 
