@@ -11,9 +11,14 @@ build=${TESSARINE_FUZZ_BUILD:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSARINE_FUZZ=ON -DTESSARINE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target fuzz_loading fuzz_seeds
+cmake --build "$build" --target fuzz_loading
 
 mkdir -p "$build/corpus" "$build/findings"
+# Seeds: our own pictures and the broken pictures of Debian's test packages
+# (tools/packages.sh), those that are installed.
+seeds=$(ls -d "$root/resources" /usr/share/doc/afl++-doc/afl/testcases/images \
+    /usr/share/gocode/src/golang.org/x/image/testdata /usr/share/doc/libsixel-examples/examples/images \
+    /usr/libexec/installed-tests/gdk-pixbuf/test-images 2>/dev/null || true)
 # A single picture may decode to at most the decoder's 1 GiB, plus the
 # converted copy and the preview; more than that is a finding, as is an
 # input that takes longer than 20 s.
@@ -23,4 +28,4 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 QT_QPA_PLATFORM=offscreen \
     "$build/fuzz/fuzz_loading" -max_total_time="$seconds" -timeout=20 \
         -rss_limit_mb=4096 -malloc_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$build/findings/" "$build/corpus" "$build/fuzz/seeds"
+        -artifact_prefix="$build/findings/" "$build/corpus" $seeds

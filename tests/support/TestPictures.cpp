@@ -1,44 +1,27 @@
 #include "support/TestPictures.h"
 
 #include <QBuffer>
-#include <QImageWriter>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTransform>
 #include <QtEndian>
 
 namespace testpictures {
 namespace {
 
-template <typename T> void put(QByteArray& out, T value, bool big = false)
-{
-    char bytes[sizeof(T)];
-    big ? qToBigEndian(value, bytes) : qToLittleEndian(value, bytes);
-    out.append(bytes, sizeof(T));
-}
-
 template <typename T> QByteArray words(std::initializer_list<T> values)
 {
     QByteArray out;
-    for (T value : values)
-        put(out, value);
+    for (T value : values) {
+        char bytes[sizeof(T)];
+        qToLittleEndian(value, bytes);
+        out.append(bytes, sizeof(T));
+    }
     return out;
 }
 
 quint32 colorRef(QRgb c)
 {
     return quint32(qRed(c) | qGreen(c) << 8 | qBlue(c) << 16);
-}
-
-quint32 crc32(const QByteArray& bytes)
-{
-    quint32 crc = ~0u;
-    for (const char c : bytes) {
-        crc ^= uchar(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
 }
 
 } // namespace
@@ -53,101 +36,36 @@ QImage probe(QSize size, QRgb mark, QRgb field)
     return image;
 }
 
-QImage storedFor(const QImage& upright, int orientation)
-{
-    const bool mirror = orientation == 2 || orientation == 3 || orientation == 5;
-    const bool flip = orientation == 3 || orientation == 4 || orientation == 7;
-    const int turn = orientation == 6 ? 270 : orientation >= 5 ? 90 : 0;
-    return upright.transformed(QTransform().rotate(turn)).mirrored(mirror, flip);
-}
-
 QByteArray encode(const QImage& image, const char* format)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(100);
-    return writer.write(image) ? bytes : QByteArray();
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format, 100) ? bytes
+                                                                                 : QByteArray();
 }
 
-QByteArray viaTool(const QString& program, const QList<QImage>& inputs, QStringList arguments)
+QByteArray made(const QString& command, const QList<QImage>& inputs)
 {
     QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("out"));
-    arguments.replaceInStrings(QStringLiteral("OUT"), out);
-    for (int i = 0; i < inputs.size(); ++i) {
-        const bool ppm = program == QLatin1String("cjpeg");
-        const QString in = dir.filePath(QStringLiteral("in%1.%2").arg(i).arg(ppm ? "ppm" : "png"));
-        inputs[i].save(in);
-        arguments.insert(arguments.indexOf(QStringLiteral("IN")), in);
-    }
-    arguments.removeAll(QStringLiteral("IN"));
-    QProcess process;
-    process.start(program, arguments);
-    QFile file(out);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0 ||
-        !file.open(QIODevice::ReadOnly))
+    for (int i = 0; i < inputs.size(); ++i)
+        inputs[i].save(dir.filePath(QString::number(i + 1)), "png");
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    QFile out(dir.filePath(QStringLiteral("out")));
+    if (!shell.waitForFinished(60000) || shell.exitCode() != 0 || !out.open(QIODevice::ReadOnly))
         return {};
-    return file.readAll();
+    return out.readAll();
 }
 
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation)
+QByteArray wmf(QSize size, QRgb mark, QRgb field, quint16 inch)
 {
-    QByteArray exif("Exif\0\0II*\0", 10);
-    exif += words<quint32>({8}) + words<quint16>({1, 0x0112, 3}) +
-            words<quint32>({1, quint32(orientation), 0});
-    QByteArray segment("\xff\xe1");
-    put(segment, quint16(exif.size() + 2), true);
-    return jpeg.left(2) + segment + exif + jpeg.mid(2);
-}
-
-QByteArray pngChunk(const char* type, const QByteArray& body)
-{
-    QByteArray chunk;
-    put(chunk, quint32(body.size()), true);
-    chunk += type + body;
-    put(chunk, crc32(chunk.mid(4)), true);
-    return chunk;
-}
-
-QByteArray withPngChunk(const QByteArray& png, const char* type, const QByteArray& body)
-{
-    return png.left(33) + pngChunk(type, body) + png.mid(33); // signature and IHDR: 33 bytes
-}
-
-QByteArray bitfieldBmp(QSize size, int bits, const QList<quint32>& masks, quint32 mark,
-                       quint32 field)
-{
-    const int rowBytes = (size.width() * bits + 31) / 32 * 4;
-    const quint32 offset = 54 + 4 * quint32(masks.size());
-    QByteArray out("BM");
-    out += words<quint32>({offset + quint32(rowBytes * size.height()), 0, offset, 40,
-                           quint32(size.width()), quint32(-size.height())});
-    out += words<quint16>({1, quint16(bits)});
-    out += words<quint32>({masks.isEmpty() ? 0u : 3u, 0, 0, 0, 0, 0});
-    for (quint32 mask : masks)
-        put(out, mask);
-    for (int y = 0; y < size.height(); ++y) {
-        QByteArray row;
-        for (int x = 0; x < size.width(); ++x) {
-            const quint32 v = x < size.width() / 2 && y < size.height() / 2 ? mark : field;
-            bits == 16 ? put(row, quint16(v)) : put(row, v);
-        }
-        out += row.leftJustified(rowBytes, '\0');
-    }
-    return out;
-}
-
-QByteArray wmf(QSize size, QRgb mark, QRgb field)
-{
-    const auto w = quint16(size.width() * 15), h = quint16(size.height() * 15); // twips
+    const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
     const auto record = [&](quint16 function, std::initializer_list<quint16> params) {
         records += words<quint32>({quint32(3 + params.size())}) + words<quint16>({function});
         records += words<quint16>(params);
     };
-    record(0x020B, {0, 0});          // SetWindowOrg
     record(0x020C, {h, w});          // SetWindowExt
     record(0x02FA, {5, 0, 0, 0, 0}); // a null pen, object 0
     record(0x012D, {0});             // selected
@@ -160,7 +78,7 @@ QByteArray wmf(QSize size, QRgb mark, QRgb field)
         record(0x01F0, {1});
     }
     record(0, {});
-    QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, 1440, 0, 0});
+    QByteArray out = words<quint32>({0x9AC6CDD7u}) + words<quint16>({0, 0, 0, w, h, inch, 0, 0});
     quint16 checksum = 0;
     for (int i = 0; i < out.size(); i += 2)
         checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
@@ -189,44 +107,6 @@ QByteArray emf(QSize size, QRgb mark, QRgb field)
     header += words<quint32>({0x464D4520, 0x10000, quint32(88 + records.size()), 11, 2, 0, 0, 0});
     header += words<qint32>({960, 480, 254, 127});
     return words<quint32>({1, 88}) + header + records;
-}
-
-QByteArray claiming(const char* format, quint32 width, quint32 height)
-{
-    const QByteArray name(format);
-    QByteArray out = encode(probe({8, 8}, 0xff000000, 0xffffffff), format);
-    if (name == "png") {
-        QByteArray header = out.mid(16, 13);
-        qToBigEndian(width, header.data());
-        qToBigEndian(height, header.data() + 4);
-        return out.left(8) + pngChunk("IHDR", header) + out.mid(out.indexOf("IDAT") - 4);
-    }
-    if (name == "bmp") {
-        qToLittleEndian(width, out.data() + 18);
-        qToLittleEndian(height, out.data() + 22);
-    } else if (name == "jpeg") {
-        const qsizetype frame = out.indexOf("\xff\xc0");
-        qToBigEndian(quint16(height), out.data() + frame + 5);
-        qToBigEndian(quint16(width), out.data() + frame + 7);
-    } else if (name == "gif") {
-        out = "GIF89a" + words<quint16>({quint16(width), quint16(height)}) +
-              QByteArrayLiteral("\x80\0\0") + QByteArray(6, '\xff') +
-              QByteArrayLiteral(",\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;");
-    } else if (name == "wmf") {
-        out = wmf({8, 8}, 0xff000000, 0xffffffff);
-        qToLittleEndian(quint16(width / 96), out.data() + 10); // counted in inches
-        qToLittleEndian(quint16(height / 96), out.data() + 12);
-        qToLittleEndian(quint16(1), out.data() + 14);
-        quint16 checksum = 0;
-        for (int i = 0; i < 20; i += 2)
-            checksum ^= qFromLittleEndian<quint16>(out.constData() + i);
-        qToLittleEndian(checksum, out.data() + 20);
-    } else if (name == "emf") {
-        out = emf({8, 8}, 0xff000000, 0xffffffff);
-        qToLittleEndian(width * 2540 / 96, out.data() + 32); // in hundredths of a millimetre
-        qToLittleEndian(height * 2540 / 96, out.data() + 36);
-    }
-    return out;
 }
 
 } // namespace testpictures
