@@ -5,9 +5,9 @@
 #include "app/Form1.h"
 #include "platform/ImageDecoder.h"
 #include "support/FakeModalHost.h"
+#include "support/TestPictures.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
@@ -26,13 +26,6 @@ namespace {
 const QString Done = QStringLiteral("图片切割完毕,在原图片文件夹下以1-9命名，按顺序上传朋友圈即可");
 const QString NotLoaded = QStringLiteral("请先载入图片");
 const QString BadPicture = QStringLiteral("图片格式错误");
-
-QImage filled(int width, int height, QColor colour)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
-}
 
 // A picture whose every pixel differs from its neighbours, so that a tile
 // taken from the wrong place or resampled where it should not be shows.
@@ -55,15 +48,6 @@ qint64 peakKilobytes()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-QByteArray bitmapBytes(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
 }
 
 } // namespace
@@ -151,7 +135,7 @@ class TstWindow : public QObject
             }
             QFile tile(m_folder + QString::number(n) + ".jpg");
             QVERIFY(tile.open(QIODevice::ReadOnly));
-            QVERIFY2(tile.readAll() == bitmapBytes(expected), qPrintable(tile.fileName()));
+            QVERIFY2(tile.readAll() == testpictures::encode(expected, "bmp"), qPrintable(tile.fileName()));
         }
     }
 
@@ -161,9 +145,9 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_folder = m_dir.path() + QLatin1Char('/');
         QDir(m_folder).mkdir("sub");
-        QVERIFY(filled(90, 60, Qt::red).save(path("red.png")));
-        QVERIFY(filled(30, 30, Qt::blue).save(path("sub/blue.bmp")));
-        QVERIFY(filled(30, 30, Qt::red).save(path("5.jpg"), "PNG"));
+        QVERIFY(testpictures::probe({90, 60}, qRgb(255, 0, 0), qRgb(255, 0, 0)).save(path("red.png")));
+        QVERIFY(testpictures::probe({30, 30}, qRgb(0, 0, 255), qRgb(0, 0, 255)).save(path("sub/blue.bmp")));
+        QVERIFY(testpictures::probe({30, 30}, qRgb(255, 0, 0), qRgb(255, 0, 0)).save(path("5.jpg"), "PNG"));
         QFile text(path("text.jpg"));
         QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture\n") > 0);
     }
