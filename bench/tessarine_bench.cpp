@@ -64,13 +64,11 @@ double msSince(qint64 t0)
 // report) measured something else: a failed load is fast.
 void expectMessages(FakeModalHost& host, const QStringList& expected)
 {
-    QStringList shown = host.untrapped;
-    for (const FakeModalHost::Message& message : host.messages)
-        shown << message.prompt + QLatin1Char(' ') + message.detail;
-    if (host.messages.size() != std::size_t(expected.size()) || !host.untrapped.isEmpty() ||
-        (!expected.isEmpty() && host.messages.back().prompt != expected.back()))
-        fail(QStringLiteral("unexpected outcome: ") + shown.join(QStringLiteral("; ")));
-    host.messages.clear();
+    if (host.prompts != expected || !host.untrapped.isEmpty())
+        fail(QStringLiteral("unexpected outcome: ") +
+             (host.untrapped + host.prompts + host.details).join(QStringLiteral("; ")));
+    host.prompts.clear();
+    host.details.clear();
 }
 
 void removeTiles(const QString& folder)

@@ -166,7 +166,7 @@ private slots:
         run(form, host, QStringLiteral("drop:a.jpg"));
         const qint64 first = peakKilobytes();
         run(form, host, QStringLiteral("drop:b.jpg"));
-        QVERIFY(host.messages.empty());
+        QVERIFY(host.prompts.isEmpty());
         QCOMPARE_LE(peakKilobytes() - first, 15 * 1024);
     }
 
@@ -213,10 +213,7 @@ private slots:
         QCOMPARE(linesShown, lines);
         QCOMPARE(form.Picture1.Picture().Handle() != 0, loaded);
         QCOMPARE(form.SourceFolder, folder == "-" ? QString() : m_folder + folder);
-        QStringList prompts;
-        for (const auto& message : host.messages)
-            prompts << message.prompt;
-        QCOMPARE(prompts, messages);
+        QCOMPARE(host.prompts, messages);
         QVERIFY(host.untrapped.isEmpty());
     }
 
@@ -234,30 +231,27 @@ private slots:
     void cuts_data()
     {
         QTest::addColumn<QImage>("picture");
-        QTest::addColumn<QByteArray>("format");
-        QTest::newRow("exact thirds") << noise(900, 600) << QByteArray("PNG");
-        QTest::newRow("inexact") << noise(1000, 700) << QByteArray("PNG");
-        QTest::newRow("1 x 1") << noise(1, 1) << QByteArray("PNG");
-        QTest::newRow("2 x 5") << noise(2, 5) << QByteArray("PNG");
-        QTest::newRow("large inexact") << noise(3001, 2000) << QByteArray("PNG");
-        QTest::newRow("wider than a widget") << noise(16777218, 3) << QByteArray("BMP");
-        QTest::newRow("taller than a widget") << noise(3, 16777218) << QByteArray("BMP");
+        QTest::newRow("exact thirds") << noise(900, 600);
+        QTest::newRow("inexact") << noise(1000, 700);
+        QTest::newRow("1 x 1") << noise(1, 1);
+        QTest::newRow("2 x 5") << noise(2, 5);
+        QTest::newRow("large inexact") << noise(3001, 2000);
+        QTest::newRow("wider than a widget") << noise(16777218, 3);
+        QTest::newRow("taller than a widget") << noise(3, 16777218);
     }
     void cuts()
     {
         QFETCH(QImage, picture);
-        QFETCH(QByteArray, format);
-        const QString file = path("picture." + format.toLower());
-        QVERIFY(picture.save(file, format));
+        const QString file = path("picture.bmp");
+        QVERIFY(picture.save(file));
         picture = QImage();
         FakeModalHost host;
         Form1 form;
         host.choices << file;
         form.Command1_Click();
         form.Command2_Click();
-        QCOMPARE(host.messages.size(), std::size_t(1));
-        QCOMPARE(host.messages[0].prompt, Done);
-        QCOMPARE(host.messages[0].detail, m_folder);
+        QCOMPARE(host.prompts, QStringList{Done});
+        QCOMPARE(host.details, QStringList{m_folder});
         compareTiles(file);
     }
 

@@ -7,7 +7,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <vector>
 
 // Stands in for the person at the screen: records every message box,
 // answers the open dialog from a list of prepared choices ("" cancels) and
@@ -15,21 +14,13 @@
 class FakeModalHost final : public platform::ModalHost
 {
 public:
-    struct Message
-    {
-        QString prompt;
-        int buttons;
-        QString title;
-        QString detail;
-    };
-
     FakeModalHost() : m_previous(platform::setModalHost(this)) {}
     ~FakeModalHost() override { platform::setModalHost(m_previous); }
 
-    void messageBox(const QString& prompt, int buttons, const QString& title,
-                    const QString& detail) override
+    void messageBox(const QString& prompt, int, const QString&, const QString& detail) override
     {
-        messages.push_back({prompt, buttons, title, detail});
+        prompts << prompt;
+        details << detail;
     }
 
     QString chooseFileToOpen(const QString& folder) override
@@ -50,8 +41,9 @@ public:
     // Runs after a choice was made and before the handler goes on with it:
     // the moment something else may change the file under the program.
     std::function<void(const QString&)> afterChoosing;
-    std::vector<Message> messages;
-    QStringList untrapped;
+    QStringList prompts;       // of the message boxes shown, in order
+    QStringList details;       // their smaller second texts
+    QStringList untrapped;     // "number description" of each untrapped error
     QStringList dialogFolders; // where each open dialog started
 
 private:
