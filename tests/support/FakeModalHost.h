@@ -6,8 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 // Stands in for the person at the screen: records every message box,
 // answers the open dialog from a list of prepared choices ("" cancels) and
 // records untrapped errors instead of ending the program.
@@ -26,10 +24,7 @@ public:
     QString chooseFileToOpen(const QString& folder) override
     {
         dialogFolders << folder;
-        const QString chosen = choices.isEmpty() ? QString() : choices.takeFirst();
-        if (afterChoosing)
-            afterChoosing(chosen);
-        return chosen;
+        return choices.isEmpty() ? QString() : choices.takeFirst();
     }
 
     void reportUntrapped(const platform::RuntimeError& error) override
@@ -38,9 +33,6 @@ public:
     }
 
     QStringList choices;
-    // Runs after a choice was made and before the handler goes on with it:
-    // the moment something else may change the file under the program.
-    std::function<void(const QString&)> afterChoosing;
     QStringList prompts;       // of the message boxes shown, in order
     QStringList details;       // their smaller second texts
     QStringList untrapped;     // "number description" of each untrapped error

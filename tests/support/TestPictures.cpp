@@ -36,6 +36,20 @@ QImage probe(QSize size, QRgb mark, QRgb field)
     return image;
 }
 
+QImage noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = 0xFF000000u | (state >> 8);
+        }
+    }
+    return image;
+}
+
 QByteArray encode(const QImage& image, const char* format)
 {
     QByteArray bytes;
