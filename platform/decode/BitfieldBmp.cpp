@@ -1,6 +1,4 @@
-#include "BitfieldBmp.h"
-
-#include "Limits.h"
+#include "Decoders.h"
 
 #include <QtEndian>
 
@@ -58,11 +56,6 @@ private:
     std::array<quint8, 128> m_widened{};
 };
 
-DecodeResult refusal(const char* reason)
-{
-    return {QImage(), QString::fromUtf8(reason)};
-}
-
 } // namespace
 
 bool isBitfieldBmp(QByteArrayView head)
@@ -75,16 +68,14 @@ bool isBitfieldBmp(QByteArrayView head)
             (compression == kBitfields || compression == kAlphaBitfields));
 }
 
-DecodeResult decodeBitfieldBmp(QFile& file)
+DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head)
 {
-    const QByteArray head = file.read(kHeadBytes);
-    if (!isBitfieldBmp(head)) return refusal("位图文件已损坏");
     const qint64 width = qint32(u32(head, 18));
     const qint32 storedHeight = qint32(u32(head, 22));
     const qint64 height = std::llabs(storedHeight);
     const int bits = u16(head, 28);
     const quint32 compression = u32(head, 30);
-    if (!fitsAllocationLimit(width, height)) return refusal("位图的尺寸无效或过大");
+    if (!fitsAllocationLimit(width, height)) return failure(QStringLiteral("位图的尺寸无效或过大"));
 
     // The masks follow a 40-byte header, or are its own fields in the later headers; either way
     // they sit at the same offsets. The alpha mask exists from the 56-byte header on.
@@ -98,16 +89,17 @@ DecodeResult decodeBitfieldBmp(QFile& file)
     const qint64 rowBytes = (width * bits + 31) / 32 * 4;
     const qint64 offset = u32(head, 10);
     if (offset < 54 || file.size() - offset < 0 || (file.size() - offset) / rowBytes < height)
-        return refusal("位图文件比其头部声明的短");
-    if (!file.seek(offset)) return refusal("读取文件出错");
+        return failure(QStringLiteral("位图文件比其头部声明的短"));
+    if (!file.seek(offset)) return failure(QStringLiteral("读取文件出错"));
 
     QImage image(int(width), int(height),
                  alpha.present() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull()) return refusal("内存不足");
+    if (image.isNull()) return failure(QStringLiteral("内存不足"));
     QByteArray row(qsizetype(rowBytes), Qt::Uninitialized);
     bool anyAlpha = false;
     for (qint64 stored = 0; stored < height; ++stored) {
-        if (file.read(row.data(), rowBytes) != rowBytes) return refusal("读取文件出错");
+        if (file.read(row.data(), rowBytes) != rowBytes)
+            return failure(QStringLiteral("读取文件出错"));
         const int y = int(storedHeight < 0 ? stored : height - 1 - stored); // bottom-up by default
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         const auto* in = reinterpret_cast<const uchar*>(row.constData());
