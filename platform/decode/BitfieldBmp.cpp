@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -23,37 +24,33 @@ quint16 u16(QByteArrayView b, qsizetype at)
     return qFromLittleEndian<quint16>(b.data() + at);
 }
 
-// One channel's field: where it sits and how it widens to eight bits.
+// One channel's field: where it sits, and a table that widens its value to eight bits.
 class Field
 {
 public:
     explicit Field(quint32 mask) : m_mask(mask)
     {
         if (mask == 0) return;
-        m_shift = std::countr_zero(mask);
-        m_bits = std::bit_width(mask >> m_shift);
-        if (m_bits >= 8) return;
-        const int top = (1 << m_bits) - 1;
-        for (int v = 0; v <= top; ++v) {
+        // A field wider than eight bits keeps its top eight.
+        const int bits = std::bit_width(mask >> std::countr_zero(mask));
+        const int kept = std::min(bits, 8);
+        m_shift = std::countr_zero(mask) + bits - kept;
+        for (int v = 0; v < 1 << kept; ++v) {
             // Repeat the field's bits from the top down until eight are filled.
-            int out = 0;
-            for (int filled = 0; filled < 8; filled += m_bits)
-                out |= (v << (8 - m_bits)) >> filled;
-            m_widened[size_t(v)] = quint8(out);
+            for (int filled = 0; filled < 8; filled += kept)
+                m_widened[size_t(v)] |= quint8((v << (8 - kept)) >> filled);
         }
     }
     [[nodiscard]] bool present() const { return m_mask != 0; }
     [[nodiscard]] int operator()(quint32 pixel) const
     {
-        const quint32 value = (pixel & m_mask) >> m_shift;
-        return m_bits >= 8 ? int(value >> (m_bits - 8)) : m_widened[value];
+        return m_widened[(pixel & m_mask) >> m_shift];
     }
 
 private:
     quint32 m_mask;
     int m_shift = 0;
-    int m_bits = 0;
-    std::array<quint8, 128> m_widened{};
+    std::array<quint8, 256> m_widened{};
 };
 
 } // namespace
@@ -112,14 +109,8 @@ DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head)
         }
     }
     // Writers that leave the alpha field all zero mean an opaque picture, not an invisible one.
-    if (alpha.present() && !anyAlpha) {
-        for (int y = 0; y < image.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                line[x] |= 0xff000000u;
-        }
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    }
+    // Qt keeps the colours of ARGB32 pixels when it drops their alpha.
+    if (alpha.present() && !anyAlpha) image.convertTo(QImage::Format_RGB32);
     return {std::move(image), QString()};
 }
 
