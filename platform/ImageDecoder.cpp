@@ -1,21 +1,18 @@
 #include "ImageDecoder.h"
 
-#include "decode/BitfieldBmp.h"
-#include "decode/EmfDecoder.h"
-#include "decode/HeifDecoder.h"
-#include "decode/JpegDecoder.h"
-#include "decode/Limits.h"
-#include "decode/Normalize.h"
-#include "decode/OpenPictureFile.h"
-#include "decode/PngGamma.h"
-#include "decode/WmfDecoder.h"
+#include "SystemErrorText.h"
+#include "decode/Decoders.h"
 
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QtEndian>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -26,9 +23,98 @@ using namespace decode;
 // large is not a photo or a drawing but a mistake.
 constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
 
-DecodedPicture failure(QString reason)
+QString describeType(const struct stat& info)
 {
-    return {QImage(), std::move(reason)};
+    if (S_ISDIR(info.st_mode)) return QStringLiteral("这是一个文件夹，不是图片文件");
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))
+        return QStringLiteral("这是一个管道或套接字，不是图片文件");
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return QStringLiteral("这是一个设备，不是图片文件");
+    if (!S_ISREG(info.st_mode)) return QStringLiteral("这不是普通文件");
+    if (info.st_size == 0) return QStringLiteral("文件是空的");
+    return {};
+}
+
+// Opens `path` for reading only if it names a non-empty regular file (symbolic links are followed).
+// Pipes, sockets and devices are turned away before anything could block on them.
+// On failure `file` stays closed and the reason is returned; on success the result is empty.
+QString openPictureFile(const QString& path, QFile& file)
+{
+    if (path.isEmpty()) return QStringLiteral("没有给出文件");
+    // Pictures stored inside the program (":/thanks.jpg") are Qt resources, not files on disk.
+    if (path.startsWith(QLatin1String(":/"))) {
+        file.setFileName(path);
+        return file.open(QIODevice::ReadOnly) ? QString()
+                                              : QStringLiteral("程序内置的图片无法读取");
+    }
+    const QByteArray native = QFile::encodeName(path);
+
+    // Look before opening: opening a FIFO waits for a writer, and opening some devices has
+    // side effects, so only regular files may get as far as open().
+    struct stat info
+    {
+    };
+    if (::stat(native.constData(), &info) != 0) return systemErrorText(errno);
+    if (QString reason = describeType(info); !reason.isEmpty()) return reason;
+
+    // O_NONBLOCK guards the window between stat() and open() in which the name could be swapped
+    // for a FIFO; on a regular file it changes nothing.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return systemErrorText(errno);
+    QString reason = ::fstat(fd, &info) == 0 ? describeType(info) : systemErrorText(errno);
+    if (reason.isEmpty() && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        reason = QStringLiteral("文件无法打开");
+    if (!reason.isEmpty()) ::close(fd);
+    return reason;
+}
+
+bool needsColourConversion(const QColorSpace& space)
+{
+    // Untagged pictures are taken as sRGB; a profile Qt cannot use is treated the same way.
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+}
+
+// Works on premultiplied pixels: over a white backdrop the result is simply
+// colour + (255 - alpha), which needs no division and cannot overflow.
+void flattenOntoWhite(QImage& image)
+{
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const QRgb pixel = line[x];
+            const int alpha = qAlpha(pixel);
+            if (alpha == 255) continue;
+            const int white = 255 - alpha;
+            line[x] = qRgb(qRed(pixel) + white, qGreen(pixel) + white, qBlue(pixel) + white);
+        }
+    }
+}
+
+// Brings whatever a reader produced into the one shape the rest of the program handles:
+// Format_RGB32, sRGB, every pixel opaque (transparency composited over white).
+// An untagged or sRGB Format_RGB32 image is returned untouched, without a copy.
+QImage toOpaqueSrgb(QImage image)
+{
+    const bool recolour = needsColourConversion(image.colorSpace());
+    if (image.format() == QImage::Format_RGB32 && !recolour) return image;
+
+    const bool hasAlpha = image.hasAlphaChannel();
+    const QColorSpace srgb(QColorSpace::SRgb);
+    if (recolour && image.depth() > 32) {
+        // Sixteen-bit sources keep their precision through the colour transform and are only
+        // reduced to eight bits afterwards.
+        image.convertTo(hasAlpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+        image.convertToColorSpace(srgb);
+    }
+    image.convertTo(hasAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (needsColourConversion(image.colorSpace())) image.convertToColorSpace(srgb);
+    if (hasAlpha) {
+        flattenOntoWhite(image);
+        // Every alpha byte is now 0xff, so the buffer already is valid RGB32.
+        image.reinterpretAsFormat(QImage::Format_RGB32);
+    }
+    return image;
 }
 
 DecodedPicture success(QImage image)
@@ -38,7 +124,7 @@ DecodedPicture success(QImage image)
     return {toOpaqueSrgb(std::move(image)), QString()};
 }
 
-DecodedPicture fromDecoded(DecodeResult result)
+DecodedPicture fromDecoded(DecodedPicture result)
 {
     if (result.image.isNull()) return failure(std::move(result.error));
     return success(std::move(result.image));
@@ -176,7 +262,7 @@ DecodedPicture decodePictureFile(const QString& path)
     // everything else is Qt's to recognise.
     const QByteArray head = file.peek(kSniffBytes);
     if (looksLikeJpeg(head)) return readJpeg(file);
-    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file));
+    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
     const bool heif = looksLikeHeif(head);
     const bool wmf = !heif && looksLikeWmf(head);
     const bool emf = !heif && !wmf && looksLikeEmf(head);

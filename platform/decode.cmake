@@ -17,25 +17,12 @@ find_package(Qt6 REQUIRED COMPONENTS Svg)
 target_sources(tessarine_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Decoders.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/DecodeResult.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/Limits.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/Normalize.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/OpenPictureFile.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/PixelBuffer.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/PixelBuffer.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/PngGamma.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/PngGamma.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.h
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
 )
 target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}

@@ -1,9 +1,8 @@
-#include "BitfieldBmp.h"
-
-#include "Limits.h"
+#include "Decoders.h"
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdlib>
@@ -25,43 +24,34 @@ quint16 u16(QByteArrayView b, qsizetype at)
     return qFromLittleEndian<quint16>(b.data() + at);
 }
 
-// One channel's field: where it sits and how it widens to eight bits.
+// One channel's field: where it sits, and a table that widens its value to eight bits.
 class Field
 {
 public:
     explicit Field(quint32 mask) : m_mask(mask)
     {
         if (mask == 0) return;
-        m_shift = std::countr_zero(mask);
-        m_bits = std::bit_width(mask >> m_shift);
-        if (m_bits >= 8) return;
-        const int top = (1 << m_bits) - 1;
-        for (int v = 0; v <= top; ++v) {
+        // A field wider than eight bits keeps its top eight.
+        const int bits = std::bit_width(mask >> std::countr_zero(mask));
+        const int kept = std::min(bits, 8);
+        m_shift = std::countr_zero(mask) + bits - kept;
+        for (int v = 0; v < 1 << kept; ++v) {
             // Repeat the field's bits from the top down until eight are filled.
-            int out = 0;
-            for (int filled = 0; filled < 8; filled += m_bits)
-                out |= (v << (8 - m_bits)) >> filled;
-            m_widened[size_t(v)] = quint8(out);
+            for (int filled = 0; filled < 8; filled += kept)
+                m_widened[size_t(v)] |= quint8((v << (8 - kept)) >> filled);
         }
     }
     [[nodiscard]] bool present() const { return m_mask != 0; }
     [[nodiscard]] int operator()(quint32 pixel) const
     {
-        const quint32 value = (pixel & m_mask) >> m_shift;
-        return m_bits >= 8 ? int(value >> (m_bits - 8)) : m_widened[value];
+        return m_widened[(pixel & m_mask) >> m_shift];
     }
 
 private:
     quint32 m_mask;
     int m_shift = 0;
-    int m_bits = 0;
-    std::array<quint8, 128> m_widened{};
+    std::array<quint8, 256> m_widened{};
 };
-
-DecodeResult refusal(const char* reason)
-{
-    return {QImage(), QString::fromUtf8(reason)};
-}
 
 } // namespace
 
@@ -75,16 +65,14 @@ bool isBitfieldBmp(QByteArrayView head)
             (compression == kBitfields || compression == kAlphaBitfields));
 }
 
-DecodeResult decodeBitfieldBmp(QFile& file)
+DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head)
 {
-    const QByteArray head = file.read(kHeadBytes);
-    if (!isBitfieldBmp(head)) return refusal("位图文件已损坏");
     const qint64 width = qint32(u32(head, 18));
     const qint32 storedHeight = qint32(u32(head, 22));
     const qint64 height = std::llabs(storedHeight);
     const int bits = u16(head, 28);
     const quint32 compression = u32(head, 30);
-    if (!fitsAllocationLimit(width, height)) return refusal("位图的尺寸无效或过大");
+    if (!fitsAllocationLimit(width, height)) return failure(QStringLiteral("位图的尺寸无效或过大"));
 
     // The masks follow a 40-byte header, or are its own fields in the later headers; either way
     // they sit at the same offsets. The alpha mask exists from the 56-byte header on.
@@ -98,16 +86,17 @@ DecodeResult decodeBitfieldBmp(QFile& file)
     const qint64 rowBytes = (width * bits + 31) / 32 * 4;
     const qint64 offset = u32(head, 10);
     if (offset < 54 || file.size() - offset < 0 || (file.size() - offset) / rowBytes < height)
-        return refusal("位图文件比其头部声明的短");
-    if (!file.seek(offset)) return refusal("读取文件出错");
+        return failure(QStringLiteral("位图文件比其头部声明的短"));
+    if (!file.seek(offset)) return failure(QStringLiteral("读取文件出错"));
 
     QImage image(int(width), int(height),
                  alpha.present() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull()) return refusal("内存不足");
+    if (image.isNull()) return failure(QStringLiteral("内存不足"));
     QByteArray row(qsizetype(rowBytes), Qt::Uninitialized);
     bool anyAlpha = false;
     for (qint64 stored = 0; stored < height; ++stored) {
-        if (file.read(row.data(), rowBytes) != rowBytes) return refusal("读取文件出错");
+        if (file.read(row.data(), rowBytes) != rowBytes)
+            return failure(QStringLiteral("读取文件出错"));
         const int y = int(storedHeight < 0 ? stored : height - 1 - stored); // bottom-up by default
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         const auto* in = reinterpret_cast<const uchar*>(row.constData());
@@ -120,14 +109,8 @@ DecodeResult decodeBitfieldBmp(QFile& file)
         }
     }
     // Writers that leave the alpha field all zero mean an opaque picture, not an invisible one.
-    if (alpha.present() && !anyAlpha) {
-        for (int y = 0; y < image.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < image.width(); ++x)
-                line[x] |= 0xff000000u;
-        }
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    }
+    // Qt keeps the colours of ARGB32 pixels when it drops their alpha.
+    if (alpha.present() && !anyAlpha) image.convertTo(QImage::Format_RGB32);
     return {std::move(image), QString()};
 }
 

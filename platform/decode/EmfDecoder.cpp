@@ -1,6 +1,4 @@
-#include "EmfDecoder.h"
-
-#include "Limits.h"
+#include "Decoders.h"
 
 #include <QPainter>
 #include <QSvgRenderer>
@@ -42,7 +40,6 @@ QRectF inclusiveRect(QByteArrayView b, qsizetype at, double scaleX = 1.0, double
 
 bool readHeader(QByteArrayView data, Header& header)
 {
-    if (!looksLikeEmf(data)) return false;
     const qint32 devicePixelsX = i32(data, 72), devicePixelsY = i32(data, 76);
     const qint32 deviceMmX = i32(data, 80), deviceMmY = i32(data, 84);
     if (devicePixelsX <= 0 || devicePixelsY <= 0 || deviceMmX <= 0 || deviceMmY <= 0) return false;
@@ -59,11 +56,6 @@ bool readHeader(QByteArrayView data, Header& header)
     return header.frame.width() > 0 && header.frame.height() > 0;
 }
 
-DecodeResult refusal(const char* reason)
-{
-    return {QImage(), QString::fromUtf8(reason)};
-}
-
 } // namespace
 
 bool looksLikeEmf(QByteArrayView head)
@@ -73,12 +65,12 @@ bool looksLikeEmf(QByteArrayView head)
            qFromLittleEndian<quint32>(head.data() + 40) == kSignature;
 }
 
-DecodeResult decodeEmf(const QByteArray& data)
+DecodedPicture decodeEmf(const QByteArray& data)
 {
     Header header;
-    if (!readHeader(data, header)) return refusal("图元文件的头部已损坏");
+    if (!readHeader(data, header)) return failure(QStringLiteral("图元文件的头部已损坏"));
     if (!fitsAllocationLimit(header.pixels.width(), header.pixels.height()))
-        return refusal("图片尺寸过大");
+        return failure(QStringLiteral("图片尺寸过大"));
 
     // The converter only reads the buffer; its signature predates const. It answers 1 when it
     // has drawn the records, anything else when it gave up.
@@ -91,17 +83,17 @@ DecodeResult decodeEmf(const QByteArray& data)
     const int drawn =
         emf2svg(const_cast<char*>(data.constData()), size_t(data.size()), &svg, &svgSize, &options);
     const std::unique_ptr<char, decltype(&std::free)> owned(svg, &std::free);
-    if (drawn != 1 || !svg) return refusal("图元文件已损坏");
+    if (drawn != 1 || !svg) return failure(QStringLiteral("图元文件已损坏"));
 
     QSvgRenderer renderer(QByteArray::fromRawData(svg, qsizetype(svgSize)));
-    if (!renderer.isValid()) return refusal("图元文件无法绘制");
+    if (!renderer.isValid()) return failure(QStringLiteral("图元文件无法绘制"));
     // The converter draws the records from the bounds' top-left corner; showing the frame
     // instead keeps the margins around the drawing.
     renderer.setViewBox(header.frame.translated(-header.bounds.topLeft()));
     renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
 
     QImage image(header.pixels, QImage::Format_RGB32);
-    if (image.isNull()) return refusal("内存不足");
+    if (image.isNull()) return failure(QStringLiteral("内存不足"));
     image.fill(Qt::white);
     QPainter painter(&image);
     renderer.render(&painter);

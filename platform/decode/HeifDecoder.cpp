@@ -1,6 +1,4 @@
-#include "HeifDecoder.h"
-
-#include "Limits.h"
+#include "Decoders.h"
 
 #include <QColorSpace>
 #include <QtEndian>
@@ -13,17 +11,9 @@
 namespace platform::decode {
 namespace {
 
-template <typename T, void (*Release)(T*)> struct Releaser
-{
-    void operator()(T* p) const { Release(p); }
-};
-using Context = std::unique_ptr<heif_context, Releaser<heif_context, heif_context_free>>;
-using Handle = std::unique_ptr<heif_image_handle,
-                               Releaser<const heif_image_handle, heif_image_handle_release>>;
-using Options = std::unique_ptr<heif_decoding_options,
-                                Releaser<heif_decoding_options, heif_decoding_options_free>>;
-using Nclx = std::unique_ptr<heif_color_profile_nclx,
-                             Releaser<heif_color_profile_nclx, heif_nclx_color_profile_free>>;
+// A libheif object, handed back to libheif's own release function.
+template <typename T, auto Release>
+using Owned = std::unique_ptr<T, decltype([](T* object) { Release(object); })>;
 
 void ensureLibraryInitialised()
 {
@@ -33,14 +23,14 @@ void ensureLibraryInitialised()
 }
 
 // libheif's messages are English; the reason the user reads is ours.
-DecodeResult failure(const heif_error& error)
+DecodedPicture libraryFailure(const heif_error& error)
 {
     if (error.code == heif_error_Memory_allocation_error)
-        return {QImage(), QStringLiteral("内存不足，无法解码 HEIF 图片")};
+        return failure(QStringLiteral("内存不足，无法解码 HEIF 图片"));
     if (error.code == heif_error_Unsupported_feature ||
         error.code == heif_error_Unsupported_filetype)
-        return {QImage(), QStringLiteral("不支持这种 HEIF 图片")};
-    return {QImage(), QStringLiteral("HEIF 图片已损坏，无法解码")};
+        return failure(QStringLiteral("不支持这种 HEIF 图片"));
+    return failure(QStringLiteral("HEIF 图片已损坏，无法解码"));
 }
 
 QColorSpace::TransferFunction transferOf(heif_transfer_characteristics transfer, float& gamma)
@@ -92,7 +82,7 @@ QColorSpace colourSpaceOf(const heif_image_handle* handle)
     heif_color_profile_nclx* raw = nullptr;
     if (heif_image_handle_get_nclx_color_profile(handle, &raw).code != heif_error_Ok || !raw)
         return {};
-    const Nclx nclx(raw);
+    const Owned<heif_color_profile_nclx, heif_nclx_color_profile_free> nclx(raw);
     return colourSpaceFromNclx(*nclx);
 }
 
@@ -115,33 +105,33 @@ bool looksLikeHeif(QByteArrayView head)
     return false;
 }
 
-DecodeResult decodeHeif(const QByteArray& data)
+DecodedPicture decodeHeif(const QByteArray& data)
 {
     ensureLibraryInitialised();
-    const Context context(heif_context_alloc());
-    if (!context) return {QImage(), QStringLiteral("内存不足")};
+    const Owned<heif_context, heif_context_free> context(heif_context_alloc());
     heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.constData(),
                                                                   size_t(data.size()), nullptr);
-    if (error.code != heif_error_Ok) return failure(error);
+    if (error.code != heif_error_Ok) return libraryFailure(error);
 
     heif_image_handle* rawHandle = nullptr;
     error = heif_context_get_primary_image_handle(context.get(), &rawHandle);
-    if (error.code != heif_error_Ok) return failure(error);
-    const Handle handle(rawHandle);
+    if (error.code != heif_error_Ok) return libraryFailure(error);
+    const Owned<heif_image_handle, heif_image_handle_release> handle(rawHandle);
 
     // The handle reports the size after rotation and cropping, which is what gets allocated.
     if (!fitsAllocationLimit(heif_image_handle_get_width(handle.get()),
                              heif_image_handle_get_height(handle.get())))
-        return {QImage(), QStringLiteral("图片尺寸过大")};
+        return failure(QStringLiteral("图片尺寸过大"));
 
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
-    const Options options(heif_decoding_options_alloc());
+    const Owned<heif_decoding_options, heif_decoding_options_free> options(
+        heif_decoding_options_alloc());
     options->convert_hdr_to_8bit = 1; // transformations stay on: libheif applies irot/imir/clap
     heif_image* decoded = nullptr;
     error = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                               options.get());
-    if (error.code != heif_error_Ok) return failure(error);
+    if (error.code != heif_error_Ok) return libraryFailure(error);
 
     int stride = 0;
     const uint8_t* pixels =
@@ -150,7 +140,7 @@ DecodeResult decodeHeif(const QByteArray& data)
     const int height = heif_image_get_height(decoded, heif_channel_interleaved);
     if (!pixels || width <= 0 || height <= 0) {
         heif_image_release(decoded);
-        return {QImage(), QStringLiteral("HEIF 图片没有像素数据")};
+        return failure(QStringLiteral("HEIF 图片没有像素数据"));
     }
     QImage::Format format = QImage::Format_RGB888;
     if (alpha)

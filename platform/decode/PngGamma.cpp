@@ -1,4 +1,4 @@
-#include "PngGamma.h"
+#include "Decoders.h"
 
 #include <QtEndian>
 

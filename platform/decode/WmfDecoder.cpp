@@ -1,6 +1,4 @@
-#include "WmfDecoder.h"
-
-#include "Limits.h"
+#include "Decoders.h"
 
 #include <QtEndian>
 
@@ -103,9 +101,9 @@ bool looksLikeWmf(QByteArrayView head)
     return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
 }
 
-DecodeResult decodeWmf(const QByteArray& data)
+DecodedPicture decodeWmf(const QByteArray& data)
 {
-    if (!recordsFitTheFile(data)) return {QImage(), describe(wmf_E_BadFormat)};
+    if (!recordsFitTheFile(data)) return failure(describe(wmf_E_BadFormat));
     wmfAPI_Options options{};
     options.function = wmf_gd_function;
     // Reports go into the returned error, not onto the terminal.
@@ -114,30 +112,30 @@ DecodeResult decodeWmf(const QByteArray& data)
     wmfAPI* rawApi = nullptr;
     if (wmf_api_create(&rawApi, flags, &options) != wmf_E_None) {
         if (rawApi) wmf_api_destroy(rawApi);
-        return {QImage(), QStringLiteral("无法读取图元文件")};
+        return failure(QStringLiteral("无法读取图元文件"));
     }
     const Api api(rawApi);
 
     // libwmf only reads from the buffer; its signature just predates const.
     auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData()));
     if (wmf_mem_open(api.get(), bytes, long(data.size())) != wmf_E_None)
-        return {QImage(), describe(api->err)};
+        return failure(describe(api->err));
 
     wmfD_Rect bbox{};
-    if (wmf_scan(api.get(), 0, &bbox) != wmf_E_None) return {QImage(), describe(api->err)};
+    if (wmf_scan(api.get(), 0, &bbox) != wmf_E_None) return failure(describe(api->err));
 
     // With a placeable header this is the drawing's physical size at 96 dpi; a plain metafile
     // has none, and libwmf then takes its logical units as points.
     unsigned int width = 0;
     unsigned int height = 0;
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
-        return {QImage(), describe(api->err)};
-    if (width == 0 || height == 0) return {QImage(), QStringLiteral("图元文件没有尺寸")};
-    if (!fitsAllocationLimit(width, height)) return {QImage(), QStringLiteral("图片尺寸过大")};
+        return failure(describe(api->err));
+    if (width == 0 || height == 0) return failure(QStringLiteral("图元文件没有尺寸"));
+    if (!fitsAllocationLimit(width, height)) return failure(QStringLiteral("图片尺寸过大"));
 
     placeableFrame(data, bbox);
     MemoryFile png;
-    if (!png.file) return {QImage(), QStringLiteral("内存不足")};
+    if (!png.file) return failure(QStringLiteral("内存不足"));
     wmf_gd_t* device = WMF_GD_GetData(api.get());
     device->type = wmf_gd_png;
     device->flags |= WMF_GD_OUTPUT_FILE;
@@ -145,10 +143,10 @@ DecodeResult decodeWmf(const QByteArray& data)
     device->width = width;
     device->height = height;
     device->bbox = bbox;
-    if (wmf_play(api.get(), 0, &bbox) != wmf_E_None) return {QImage(), describe(api->err)};
+    if (wmf_play(api.get(), 0, &bbox) != wmf_E_None) return failure(describe(api->err));
 
     QImage image = QImage::fromData(png.take(), "PNG");
-    if (image.isNull()) return {QImage(), describe(wmf_E_DeviceError)};
+    if (image.isNull()) return failure(describe(wmf_E_DeviceError));
     return {std::move(image), QString()};
 }
 

@@ -1,0 +1,80 @@
+#pragma once
+#include "platform/ImageDecoder.h"
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QImageIOHandler>
+
+// The readers for what Qt cannot read, or not well enough. Each hands back its picture in
+// whatever format and colour space suited its library, tagged with its colour space if known;
+// decodePictureFile brings it into the one shape the program uses. `head` is the file's
+// beginning, at least kSniffBytes of it when the file is that long.
+namespace platform::decode {
+
+// How much of a file's beginning is looked at to recognise formats Qt has no reader for.
+inline constexpr qint64 kSniffBytes = 256;
+
+// Large enough for a 200-megapixel panorama at four bytes a pixel, small enough that a forged
+// header cannot make us reserve tens of gigabytes before the pixel data is even looked at.
+inline constexpr int kAllocationLimitMb = 1024;
+
+[[nodiscard]] inline bool fitsAllocationLimit(qint64 width, qint64 height)
+{
+    if (width <= 0 || height <= 0) return false;
+    constexpr qint64 limitBytes = qint64(kAllocationLimitMb) * 1024 * 1024;
+    return width * height <= limitBytes / 4;
+}
+
+// No picture, and the reason the user reads.
+inline DecodedPicture failure(QString reason)
+{
+    return {QImage(), std::move(reason)};
+}
+
+// True for data that starts with a JPEG start-of-image marker.
+[[nodiscard]] bool looksLikeJpeg(QByteArrayView head);
+
+// Decodes a JPEG with libjpeg-turbo straight into the final 32-bit picture, turned as
+// `orientation` says and tagged with its ICC profile. The pixels are the ones Qt's reader
+// gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
+// and the conversion after them are saved. A null image means libjpeg refused the file or it
+// holds inks (CMYK, YCCK): the caller then leaves it to Qt's reader, which also reports why.
+[[nodiscard]] QImage decodeJpeg(QByteArrayView data, QImageIOHandler::Transformations orientation);
+
+// True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
+// 5-5-5 of an uncompressed 16-bit bitmap).
+[[nodiscard]] bool isBitfieldBmp(QByteArrayView head);
+
+// Decodes such a bitmap, widening every channel to eight bits by bit replication, so that a
+// field's zero stays 0 and its maximum becomes 255 (Qt's reader shifts instead, and white comes
+// out (248,252,248)).
+[[nodiscard]] DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head);
+
+// True for a PNG whose colour chunks only restate sRGB: a gAMA of 1/2.2 (within the tolerance
+// libpng itself applies before it bothers to correct gamma), cHRM absent or holding sRGB's
+// primaries, and no iCCP or sRGB chunk. Such files are what most tools write for plain sRGB
+// pixels; reading their 2.2 curve as a different transfer function than sRGB's would darken
+// every shadow. `head` reaches the first IDAT or further.
+[[nodiscard]] bool pngMeansSrgb(QByteArrayView head);
+
+// True when the file starts with an ISO 'ftyp' box naming one of the HEIF image brands
+// (as iPhones and other cameras write them).
+[[nodiscard]] bool looksLikeHeif(QByteArrayView head);
+
+// Decodes the primary image, with its rotation/mirroring applied and its colour profile attached.
+[[nodiscard]] DecodedPicture decodeHeif(const QByteArray& data);
+
+// True for a placeable metafile (0x9AC6CDD7 key) or one starting with a plain metafile header.
+[[nodiscard]] bool looksLikeWmf(QByteArrayView head);
+
+// Renders the metafile at its own size (96 dpi) onto white.
+[[nodiscard]] DecodedPicture decodeWmf(const QByteArray& data);
+
+// True for an enhanced metafile: a header record (type 1) carrying the " EMF" signature.
+[[nodiscard]] bool looksLikeEmf(QByteArrayView head);
+
+// Draws the metafile onto white at the size of the frame its header gives (96 dpi), so that
+// its margins are kept as the author set them.
+[[nodiscard]] DecodedPicture decodeEmf(const QByteArray& data);
+
+} // namespace platform::decode
