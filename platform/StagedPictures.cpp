@@ -7,16 +7,15 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <future>
+#include <memory>
 #include <new>
-#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -40,85 +39,27 @@ enum class Aside { None, Linked, Moved };
 struct StagedPictures::Staged
 {
     QString path;
-    QByteArray target; // `path` as the file system spells it
-    QByteArray staged; // the new file under its hidden name
-    QByteArray aside;  // the old file's hidden name while the set is put in place
-    std::size_t size = 0;
-    // Closed by the writer once it has the last chunk, by discard() if the
-    // last chunk never came.  Guarded by the writer's mutex, as is `error`.
-    int fd = -1;
-    int error = 0;
+    QByteArray target;               // `path` as the file system spells it
+    QByteArray staged;               // the new file under its hidden name
+    QByteArray aside;                // the old file's hidden name while the set is put in place
+    std::shared_future<int> written; // the errno of the writing, 0 once the file is whole
     Aside oldFile = Aside::None;
     bool placed = false;
-};
-
-// One thread writes the files, chunk by chunk, while the caller packs the
-// next chunks and draws the next picture: the work of a cut is split over
-// two cores.  A few chunks of about 512 KiB go round between them, so the
-// memory they need stays in the cache and is touched for the first time
-// only once.  (A whole bitmap a picture, or a shared picture that the caller
-// would have to copy before drawing again, costs more in first touches of
-// fresh memory than the packing itself.)
-struct StagedPictures::Writer
-{
-    struct Buffer
-    {
-        std::unique_ptr<unsigned char[]> data;
-        std::size_t capacity = 0;
-    };
-    struct Chunk
-    {
-        Buffer buffer;
-        std::size_t size = 0;
-        Staged* file = nullptr;
-        bool last = false;
-    };
-    static constexpr std::size_t ChunkBytes = 512 * 1024;
-    static constexpr int MaxBuffers = 4;
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<Chunk> queue;
-    std::vector<Buffer> idle;
-    int buffers = 0;
-    bool busy = false;      // a chunk is being written
-    bool cancelled = false; // write nothing more, only close the files
-    bool stopping = false;  // end when the queue is empty
-    std::thread thread;     // last, so that it starts on a complete object
-
-    // The writer hands buffers back without allocating: it may not throw.
-    Writer() : thread([this] { run(); }) { idle.reserve(MaxBuffers); }
-    void run() noexcept;
-    void add(const QImage& image, Staged& file);
-    Buffer take(std::size_t capacity);
-    void waitUntilIdle();
-    void stop() noexcept;
 };
 
 namespace {
 
 // A name that exists but is a FIFO, socket or device: no errno says that.
 constexpr int NotRegularFile = -1;
+constexpr std::size_t HeaderBytes = 54;
 
 RuntimeError::Number numberFor(int error)
 {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EBUSY:
-    case ETXTBSY:
-        return RuntimeError::PermissionDenied;
-    case ENOENT:
-    case ENOTDIR:
-    case EISDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-    case NotRegularFile:
-        return RuntimeError::PathNotFound;
-    default:
-        return RuntimeError::DeviceIOError;
-    }
+    for (const int denied : {EACCES, EPERM, EROFS, EBUSY, ETXTBSY})
+        if (error == denied) return RuntimeError::PermissionDenied;
+    for (const int missing : {ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG, ELOOP, NotRegularFile})
+        if (error == missing) return RuntimeError::PathNotFound;
+    return RuntimeError::DeviceIOError;
 }
 
 SaveError saveError(int error, const QString& path)
@@ -127,15 +68,6 @@ SaveError saveError(int error, const QString& path)
                      error == NotRegularFile ? QStringLiteral("这不是普通文件，不能替换")
                                              : systemErrorText(error),
                      path);
-}
-
-int openFile(const QByteArray& name, int flags)
-{
-    int fd = -1;
-    do
-        fd = ::open(name.constData(), flags | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // An existing file of that name must be one we may replace: a folder, a
@@ -150,7 +82,8 @@ int checkReplaceable(const QByteArray& target)
         return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
     if (S_ISDIR(info.st_mode)) return EISDIR;
     if (!S_ISREG(info.st_mode)) return NotRegularFile;
-    const int fd = openFile(target, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY);
+    const int fd =
+        ::open(target.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENXIO ? NotRegularFile : errno;
     ::close(fd);
     return 0;
@@ -176,8 +109,8 @@ void sweepLeftovers(const QString& folder)
 
 // Creates the hidden file a new one is written to, and names the one the
 // old file will be kept under.  The counter makes the names unique within
-// the process, O_EXCL against anything already there.  Returns the file
-// descriptor, or -errno.
+// the process, O_EXCL against anything already there (a crashed cut's,
+// whose process id we now have).  Returns the file descriptor, or -errno.
 int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
 {
     static std::atomic<unsigned> counter{0};
@@ -187,7 +120,7 @@ int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
                              QStringLiteral(".tessarine-%1-%2").arg(::getpid()).arg(++counter);
         staged = QFile::encodeName(stem + QStringLiteral(".new"));
         aside = QFile::encodeName(stem + QStringLiteral(".old"));
-        const int fd = openFile(staged, O_WRONLY | O_CREAT | O_EXCL);
+        const int fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd >= 0 ? fd : -errno;
     }
     return -EEXIST;
@@ -209,52 +142,6 @@ int writeAll(int fd, const unsigned char* data, std::size_t size)
     return 0;
 }
 
-void putLE(unsigned char* at, quint32 value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-// One row of 0xffRRGGBB pixels as blue, green, red bytes.  Plain enough for
-// the compiler to turn into vector shuffles.
-void packRow(const QRgb* __restrict pixels, int width, unsigned char* __restrict out)
-{
-    for (int x = 0; x < width; ++x) {
-        const QRgb pixel = pixels[x];
-        out[3 * x] = static_cast<unsigned char>(pixel);
-        out[3 * x + 1] = static_cast<unsigned char>(pixel >> 8);
-        out[3 * x + 2] = static_cast<unsigned char>(pixel >> 16);
-    }
-}
-
-constexpr std::size_t bitmapHeaderSize = 54;
-
-std::size_t bitmapRowBytes(const QImage& image)
-{
-    return (std::size_t(image.width()) * 3 + 3) & ~std::size_t(3);
-}
-
-// The header of a 24-bit Windows bitmap, byte for byte what Qt's "bmp"
-// writer makes of an RGB32 image: the rows follow from the bottom up, three
-// bytes a pixel, each row padded to 4 bytes with zeros.
-void packHeader(const QImage& image, unsigned char* out)
-{
-    const std::size_t imageBytes = bitmapRowBytes(image) * std::size_t(image.height());
-    std::memset(out, 0, bitmapHeaderSize);
-    out[0] = 'B';
-    out[1] = 'M';
-    putLE(out + 2, quint32(bitmapHeaderSize + imageBytes), 4);
-    putLE(out + 10, quint32(bitmapHeaderSize), 4); // where the rows start
-    putLE(out + 14, 40, 4);                        // size of the info header
-    putLE(out + 18, quint32(image.width()), 4);
-    putLE(out + 22, quint32(image.height()), 4);
-    putLE(out + 26, 1, 2);  // planes
-    putLE(out + 28, 24, 2); // bits a pixel; 30: no compression
-    putLE(out + 34, quint32(imageBytes), 4);
-    putLE(out + 38, quint32(image.dotsPerMeterX()), 4);
-    putLE(out + 42, quint32(image.dotsPerMeterY()), 4);
-}
-
 // The last write of a file: what the file system says it holds, in case a
 // write claimed more, and the close, where some file systems report a
 // failed write.
@@ -269,101 +156,74 @@ int finish(int fd, std::size_t size, int error)
     return error;
 }
 
+// One row of 0xffRRGGBB pixels as blue, green, red bytes.  Plain enough for
+// the compiler to turn into vector shuffles.
+void packRow(const QRgb* __restrict pixels, int width, unsigned char* __restrict out)
+{
+    for (int x = 0; x < width; ++x) {
+        const QRgb pixel = pixels[x];
+        out[3 * x] = static_cast<unsigned char>(pixel);
+        out[3 * x + 1] = static_cast<unsigned char>(pixel >> 8);
+        out[3 * x + 2] = static_cast<unsigned char>(pixel >> 16);
+    }
+}
+
+std::size_t rowBytes(const QImage& image)
+{
+    return (std::size_t(image.width()) * 3 + 3) & ~std::size_t(3);
+}
+
+// The header of a 24-bit Windows bitmap, byte for byte what Qt's "bmp"
+// writer makes of an RGB32 image: the rows follow from the bottom up, three
+// bytes a pixel, each row padded to 4 bytes with zeros.
+void packHeader(const QImage& image, unsigned char* out)
+{
+    const auto pixelBytes = quint32(rowBytes(image) * std::size_t(image.height()));
+    const quint32 fields[][2] = {
+        {2, quint32(HeaderBytes) + pixelBytes},
+        {10, quint32(HeaderBytes)}, // where the rows start
+        {14, 40},                   // size of the info header
+        {18, quint32(image.width())},
+        {22, quint32(image.height())},
+        {26, 1 | 24 << 16}, // one plane, 24 bits a pixel; then 0: no compression
+        {34, pixelBytes},
+        {38, quint32(image.dotsPerMeterX())},
+        {42, quint32(image.dotsPerMeterY())}};
+    std::memset(out, 0, HeaderBytes);
+    out[0] = 'B';
+    out[1] = 'M';
+    for (const auto& [at, value] : fields)
+        qToLittleEndian(value, out + at);
+}
+
+// Packs one picture as a bitmap and writes it, unbuffered so that a full
+// disk shows as a short write, and closes the file.  It goes in pieces of
+// about 512 KiB through a buffer of its own that stays in the cache.
+int writeBitmap(int fd, QImage image, std::size_t size)
+{
+    constexpr std::size_t PieceBytes = 512 * 1024;
+    // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
+    if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull()) return finish(fd, size, ENOMEM);
+    const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
+    const std::size_t rows = std::max<std::size_t>(1, PieceBytes / row);
+    const std::unique_ptr<unsigned char[]> buffer(
+        new (std::nothrow) unsigned char[HeaderBytes + rows * row]);
+    if (!buffer) return finish(fd, size, ENOMEM);
+    packHeader(image, buffer.get());
+    unsigned char* out = buffer.get() + HeaderBytes;
+    int error = 0;
+    for (int y = image.height() - 1; y >= 0 && error == 0; out = buffer.get()) {
+        for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
+            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
+            std::memset(out + pixels, 0, row - pixels);
+        }
+        error = writeAll(fd, buffer.get(), std::size_t(out - buffer.get()));
+    }
+    return finish(fd, size, error);
+}
+
 } // namespace
-
-void StagedPictures::Writer::run() noexcept
-{
-    std::unique_lock lock(mutex);
-    for (;;) {
-        changed.wait(lock, [this] { return stopping || !queue.empty(); });
-        if (queue.empty()) return;
-        Chunk chunk = std::move(queue.front());
-        queue.pop_front();
-        busy = true;
-        const bool skip = cancelled || chunk.file->error != 0;
-        const int fd = chunk.file->fd;
-        lock.unlock();
-        // Unbuffered, so a full disk shows here, as a short write.
-        int error = skip ? 0 : writeAll(fd, chunk.buffer.data.get(), chunk.size);
-        if (chunk.last) error = finish(fd, chunk.file->size, error);
-        lock.lock();
-        if (error != 0 && !skip && chunk.file->error == 0) chunk.file->error = error;
-        if (chunk.last) chunk.file->fd = -1;
-        idle.push_back(std::move(chunk.buffer));
-        busy = false;
-        changed.notify_all();
-    }
-}
-
-// A buffer of at least `capacity` bytes: an idle one, a new one while there
-// are fewer than MaxBuffers, else the next one the writer is done with.
-StagedPictures::Writer::Buffer StagedPictures::Writer::take(std::size_t capacity)
-{
-    Buffer buffer;
-    {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !idle.empty() || buffers < MaxBuffers; });
-        if (idle.empty()) {
-            ++buffers;
-        } else {
-            buffer = std::move(idle.back());
-            idle.pop_back();
-        }
-    }
-    if (buffer.capacity < capacity) {
-        buffer.data.reset(); // counted already: no lock needed to replace it
-        buffer.data.reset(new unsigned char[capacity]);
-        buffer.capacity = capacity;
-    }
-    return buffer;
-}
-
-void StagedPictures::Writer::add(const QImage& image, Staged& file)
-{
-    const int width = image.width();
-    const std::size_t rowBytes = bitmapRowBytes(image);
-    const std::size_t padding = rowBytes - 3 * std::size_t(width);
-    const std::size_t rowsPerChunk = std::max<std::size_t>(1, ChunkBytes / rowBytes);
-    bool first = true;
-    for (int y = image.height() - 1; y >= 0;) {
-        Chunk chunk{take(bitmapHeaderSize + rowsPerChunk * rowBytes), 0, &file, false};
-        unsigned char* out = chunk.buffer.data.get();
-        if (first) {
-            packHeader(image, out);
-            out += bitmapHeaderSize;
-            first = false;
-        }
-        for (std::size_t n = 0; n < rowsPerChunk && y >= 0; ++n, --y, out += rowBytes) {
-            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), width, out);
-            std::memset(out + rowBytes - padding, 0, padding);
-        }
-        chunk.size = std::size_t(out - chunk.buffer.data.get());
-        {
-            const std::lock_guard lock(mutex);
-            if (file.error != 0) y = -1; // no use packing the rest; this chunk only closes the file
-            chunk.last = y < 0;
-            queue.push_back(std::move(chunk));
-        }
-        changed.notify_all();
-    }
-}
-
-void StagedPictures::Writer::waitUntilIdle()
-{
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [this] { return queue.empty() && !busy; });
-}
-
-void StagedPictures::Writer::stop() noexcept
-{
-    {
-        const std::lock_guard lock(mutex);
-        cancelled = true;
-        stopping = true;
-    }
-    changed.notify_all();
-    thread.join();
-}
 
 StagedPictures::StagedPictures() = default;
 
@@ -375,7 +235,7 @@ StagedPictures::~StagedPictures()
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        throwEarliestFailure();
+        throwEarliestFailure(false);
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
@@ -383,29 +243,27 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
             sweepLeftovers(folder);
             m_swept.append(folder);
         }
-        auto staged = std::make_unique<Staged>();
-        staged->path = path;
-        staged->target = QFile::encodeName(path);
-        if (const int error = checkReplaceable(staged->target)) throw saveError(error, path);
-        // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
-        const QImage image = picture.image().format() == QImage::Format_RGB32
-                                 ? picture.image()
-                                 : picture.image().convertToFormat(QImage::Format_RGB32);
-        if (image.isNull()) throw saveError(ENOMEM, path);
-        staged->size = bitmapHeaderSize + bitmapRowBytes(image) * std::size_t(image.height());
-        if (staged->size > 0xFFFFFFFFu)
-            throw saveError(EFBIG, path); // more than the header can count
-        const int fd = createStaged(path, staged->staged, staged->aside);
+        Staged staged;
+        staged.path = path;
+        staged.target = QFile::encodeName(path);
+        if (const int error = checkReplaceable(staged.target)) throw saveError(error, path);
+        const QImage& image = picture.image();
+        const std::size_t size = HeaderBytes + rowBytes(image) * std::size_t(image.height());
+        if (size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than the header can count
+        m_staged.reserve(m_staged.size() + 1);                // so that adding it below cannot fail
+        const int fd = createStaged(path, staged.staged, staged.aside);
         if (fd < 0) throw saveError(-fd, path);
-        staged->fd = fd;
-        Staged& added =
-            *m_staged.emplace_back(std::move(staged)); // removed again if anything fails
-        if (!m_writer) m_writer = std::make_unique<Writer>();
-        m_writer->add(image, added);
+        Staged& added = m_staged.emplace_back(std::move(staged)); // removed again on a failure
+        try {
+            added.written = std::async(std::launch::async, writeBitmap, fd, image, size).share();
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
     } catch (const SaveError& failure) {
-        failEarliest(failure);
+        fail(failure);
     } catch (const std::bad_alloc&) {
-        failEarliest(saveError(ENOMEM, path));
+        fail(saveError(ENOMEM, path));
     } catch (...) {
         discard();
         throw;
@@ -415,61 +273,59 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 void StagedPictures::Commit()
 {
     try {
-        if (m_writer) m_writer->waitUntilIdle();
-        throwEarliestFailure();
-        for (const auto& staged : m_staged) {
+        throwEarliestFailure(true);
+        for (Staged& staged : m_staged) {
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
             // aside instead, and put back all the same.
             struct stat info = {};
-            if (::lstat(staged->target.constData(), &info) == 0) {
-                if (::link(staged->target.constData(), staged->aside.constData()) == 0)
-                    staged->oldFile = Aside::Linked;
-                else if (::rename(staged->target.constData(), staged->aside.constData()) == 0)
-                    staged->oldFile = Aside::Moved;
+            if (::lstat(staged.target.constData(), &info) == 0) {
+                if (::link(staged.target.constData(), staged.aside.constData()) == 0)
+                    staged.oldFile = Aside::Linked;
+                else if (::rename(staged.target.constData(), staged.aside.constData()) == 0)
+                    staged.oldFile = Aside::Moved;
                 else
-                    throw saveError(errno, staged->path);
+                    throw saveError(errno, staged.path);
             } else if (errno != ENOENT) {
-                throw saveError(errno, staged->path);
+                throw saveError(errno, staged.path);
             }
-            if (::rename(staged->staged.constData(), staged->target.constData()) != 0)
-                throw saveError(errno, staged->path);
-            staged->placed = true;
+            if (::rename(staged.staged.constData(), staged.target.constData()) != 0)
+                throw saveError(errno, staged.path);
+            staged.placed = true;
         }
     } catch (const SaveError& failure) {
         rollBack();
-        failEarliest(failure);
+        fail(failure);
     } catch (...) {
         rollBack();
         discard();
         throw;
     }
-    for (const auto& staged : m_staged) {
-        if (staged->oldFile != Aside::None) ::unlink(staged->aside.constData());
+    for (const Staged& staged : m_staged) {
+        if (staged.oldFile != Aside::None) ::unlink(staged.aside.constData());
     }
     m_staged.clear();
-    discard(); // ends the writer
 }
 
-// The failure of the earliest file that failed, as soon as the writer has
-// found it; the files are written in order, so it is the first one a cut
-// would have met writing one file after another.
-void StagedPictures::throwEarliestFailure()
+// The failure of the earliest picture that could not be written, found by
+// waiting for every write, or (not `all`) for all but the newest one, which
+// goes on while the caller draws the next picture.  The earliest is the one
+// a cut would have met writing one file after another.
+void StagedPictures::throwEarliestFailure(bool all)
 {
-    if (!m_writer) return;
-    const std::lock_guard lock(m_writer->mutex);
-    for (const auto& staged : m_staged) {
-        if (staged->error != 0) throw saveError(staged->error, staged->path);
+    for (Staged& staged : m_staged) {
+        if (staged.written.valid() && (all || &staged != &m_staged.back())) {
+            if (const int error = staged.written.get()) throw saveError(error, staged.path);
+        }
     }
 }
 
-// Reports a failure, or that of an earlier file that the writer meets
-// before it has caught up, and drops everything staged.
-void StagedPictures::failEarliest(const SaveError& failure)
+// Reports a failure, or that of an earlier file still being written, and
+// drops everything staged.
+void StagedPictures::fail(const SaveError& failure)
 {
     try {
-        if (m_writer) m_writer->waitUntilIdle();
-        throwEarliestFailure();
+        throwEarliestFailure(true);
     } catch (const SaveError&) {
         discard();
         throw;
@@ -485,7 +341,7 @@ void StagedPictures::failEarliest(const SaveError& failure)
 void StagedPictures::rollBack() noexcept
 {
     for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
-        Staged& staged = **it;
+        Staged& staged = *it;
         if (staged.oldFile == Aside::Moved || (staged.placed && staged.oldFile == Aside::Linked)) {
             if (::rename(staged.aside.constData(), staged.target.constData()) == 0)
                 staged.oldFile = Aside::None;
@@ -501,13 +357,9 @@ void StagedPictures::rollBack() noexcept
 
 void StagedPictures::discard() noexcept
 {
-    if (m_writer) {
-        m_writer->stop(); // closes every file whose last chunk it was given
-        m_writer.reset();
-    }
-    for (const auto& staged : m_staged) {
-        if (staged->fd >= 0) ::close(staged->fd);
-        ::unlink(staged->staged.constData()); // gone already if it was put in place
+    for (Staged& staged : m_staged) {
+        if (staged.written.valid()) staged.written.wait(); // the writer closes the file
+        ::unlink(staged.staged.constData());               // gone already if it was put in place
     }
     m_staged.clear();
 }

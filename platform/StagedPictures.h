@@ -6,7 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <vector>
 
 namespace platform {
@@ -22,8 +21,8 @@ public:
 // put in place together: either every one of them replaces its file, or a
 // failure (a full disk, a vanished folder, a file that may not be replaced,
 // a rename refused half-way) leaves the files that were there untouched and
-// nothing of ours behind.  The writing is done on a worker thread, so the
-// caller may draw the next picture while the last one is written.
+// nothing of ours behind.  Each picture is written on a thread of its own,
+// so the caller may draw the next picture while the last one is written.
 class StagedPictures
 {
 public:
@@ -44,15 +43,13 @@ public:
 
 private:
     struct Staged;
-    struct Writer;
-    void throwEarliestFailure();
-    [[noreturn]] void failEarliest(const SaveError& failure);
+    void throwEarliestFailure(bool all);
+    [[noreturn]] void fail(const SaveError& failure);
     void rollBack() noexcept;
     void discard() noexcept;
 
-    std::vector<std::unique_ptr<Staged>> m_staged;
-    std::unique_ptr<Writer> m_writer; // started by the first picture
-    QStringList m_swept;              // folders already cleared of crashed cuts' leftovers
+    std::vector<Staged> m_staged;
+    QStringList m_swept; // folders already cleared of crashed cuts' leftovers
 };
 
 } // namespace platform
