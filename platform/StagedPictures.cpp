@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <new>
 
@@ -39,10 +38,12 @@ enum class Aside { None, Linked, Moved };
 struct StagedPictures::Staged
 {
     QString path;
-    QByteArray target;               // `path` as the file system spells it
-    QByteArray staged;               // the new file under its hidden name
-    QByteArray aside;                // the old file's hidden name while the set is put in place
-    std::shared_future<int> written; // the errno of the writing, 0 once the file is whole
+    QByteArray target; // `path` as the file system spells it
+    QByteArray staged; // the new file under its hidden name
+    QByteArray aside;  // the old file's hidden name while the set is put in place
+    std::size_t size = 0;
+    int fd = -1;               // closed by the writer with the last piece
+    std::atomic<int> error{0}; // of the writing; the earliest is the one reported
     Aside oldFile = Aside::None;
     bool placed = false;
 };
@@ -142,16 +143,14 @@ int writeAll(int fd, const unsigned char* data, std::size_t size)
     return 0;
 }
 
-// The last write of a file: what the file system says it holds, in case a
-// write claimed more, and the close, where some file systems report a
-// failed write.
+// The end of a file: what the file system says it holds, in case a write
+// claimed more, and the close, where some file systems report a failed
+// write.
 int finish(int fd, std::size_t size, int error)
 {
     struct stat info = {};
-    if (error == 0 && ::fstat(fd, &info) != 0)
-        error = errno;
-    else if (error == 0 && std::size_t(info.st_size) != size)
-        error = EIO;
+    if (error == 0)
+        error = ::fstat(fd, &info) != 0 ? errno : std::size_t(info.st_size) != size ? EIO : 0;
     if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
     return error;
 }
@@ -176,7 +175,7 @@ std::size_t rowBytes(const QImage& image)
 // The header of a 24-bit Windows bitmap, byte for byte what Qt's "bmp"
 // writer makes of an RGB32 image: the rows follow from the bottom up, three
 // bytes a pixel, each row padded to 4 bytes with zeros.
-void packHeader(const QImage& image, unsigned char* out)
+std::size_t packHeader(const QImage& image, unsigned char* out)
 {
     const auto pixelBytes = quint32(rowBytes(image) * std::size_t(image.height()));
     const quint32 fields[][2] = {
@@ -194,33 +193,7 @@ void packHeader(const QImage& image, unsigned char* out)
     out[1] = 'M';
     for (const auto& [at, value] : fields)
         qToLittleEndian(value, out + at);
-}
-
-// Packs one picture as a bitmap and writes it, unbuffered so that a full
-// disk shows as a short write, and closes the file.  It goes in pieces of
-// about 512 KiB through a buffer of its own that stays in the cache.
-int writeBitmap(int fd, QImage image, std::size_t size)
-{
-    constexpr std::size_t PieceBytes = 512 * 1024;
-    // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
-    if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
-    if (image.isNull()) return finish(fd, size, ENOMEM);
-    const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
-    const std::size_t rows = std::max<std::size_t>(1, PieceBytes / row);
-    const std::unique_ptr<unsigned char[]> buffer(
-        new (std::nothrow) unsigned char[HeaderBytes + rows * row]);
-    if (!buffer) return finish(fd, size, ENOMEM);
-    packHeader(image, buffer.get());
-    unsigned char* out = buffer.get() + HeaderBytes;
-    int error = 0;
-    for (int y = image.height() - 1; y >= 0 && error == 0; out = buffer.get()) {
-        for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
-            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
-            std::memset(out + pixels, 0, row - pixels);
-        }
-        error = writeAll(fd, buffer.get(), std::size_t(out - buffer.get()));
-    }
-    return finish(fd, size, error);
+    return HeaderBytes;
 }
 
 } // namespace
@@ -235,7 +208,9 @@ StagedPictures::~StagedPictures()
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        throwEarliestFailure(false);
+        for (const auto& staged : m_staged) {
+            if (staged->error != 0) throw saveError(staged->error, staged->path);
+        }
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
@@ -243,22 +218,41 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
             sweepLeftovers(folder);
             m_swept.append(folder);
         }
-        Staged staged;
-        staged.path = path;
-        staged.target = QFile::encodeName(path);
-        if (const int error = checkReplaceable(staged.target)) throw saveError(error, path);
-        const QImage& image = picture.image();
-        const std::size_t size = HeaderBytes + rowBytes(image) * std::size_t(image.height());
-        if (size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than the header can count
-        m_staged.reserve(m_staged.size() + 1);                // so that adding it below cannot fail
-        const int fd = createStaged(path, staged.staged, staged.aside);
+        auto staged = std::make_unique<Staged>();
+        staged->path = path;
+        staged->target = QFile::encodeName(path);
+        if (const int error = checkReplaceable(staged->target)) throw saveError(error, path);
+        // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
+        const QImage image = picture.image().format() == QImage::Format_RGB32
+                                 ? picture.image()
+                                 : picture.image().convertToFormat(QImage::Format_RGB32);
+        if (image.isNull()) throw saveError(ENOMEM, path);
+        const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
+        staged->size = HeaderBytes + row * std::size_t(image.height());
+        if (staged->size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than a header counts
+        const int fd = createStaged(path, staged->staged, staged->aside);
         if (fd < 0) throw saveError(-fd, path);
-        Staged& added = m_staged.emplace_back(std::move(staged)); // removed again on a failure
-        try {
-            added.written = std::async(std::launch::async, writeBitmap, fd, image, size).share();
-        } catch (...) {
-            ::close(fd);
-            throw;
+        staged->fd = fd;
+        Staged& file = *m_staged.emplace_back(std::move(staged)); // removed again on a failure
+        if (!m_writer.joinable()) m_writer = std::thread([this] { writePieces(); });
+        const std::size_t rows = std::max<std::size_t>(1, 512 * 1024 / row);
+        for (int y = image.height() - 1; y >= 0;) {
+            Piece& piece = freePiece();
+            if (piece.capacity < HeaderBytes + rows * row) {
+                piece.data.reset(new unsigned char[HeaderBytes + rows * row]);
+                piece.capacity = HeaderBytes + rows * row;
+            }
+            unsigned char* out = piece.data.get();
+            if (y == image.height() - 1) out += packHeader(image, out);
+            for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
+                packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
+                std::memset(out + pixels, 0, row - pixels);
+            }
+            piece.size = std::size_t(out - piece.data.get());
+            piece.file = &file;
+            piece.last = y < 0;
+            m_filled.release();
+            ++m_handedOver;
         }
     } catch (const SaveError& failure) {
         fail(failure);
@@ -273,25 +267,28 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 void StagedPictures::Commit()
 {
     try {
-        throwEarliestFailure(true);
-        for (Staged& staged : m_staged) {
+        waitForWriter();
+        for (const auto& staged : m_staged) {
+            if (staged->error != 0) throw saveError(staged->error, staged->path);
+        }
+        for (const auto& staged : m_staged) {
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
             // aside instead, and put back all the same.
             struct stat info = {};
-            if (::lstat(staged.target.constData(), &info) == 0) {
-                if (::link(staged.target.constData(), staged.aside.constData()) == 0)
-                    staged.oldFile = Aside::Linked;
-                else if (::rename(staged.target.constData(), staged.aside.constData()) == 0)
-                    staged.oldFile = Aside::Moved;
+            if (::lstat(staged->target.constData(), &info) == 0) {
+                if (::link(staged->target.constData(), staged->aside.constData()) == 0)
+                    staged->oldFile = Aside::Linked;
+                else if (::rename(staged->target.constData(), staged->aside.constData()) == 0)
+                    staged->oldFile = Aside::Moved;
                 else
-                    throw saveError(errno, staged.path);
+                    throw saveError(errno, staged->path);
             } else if (errno != ENOENT) {
-                throw saveError(errno, staged.path);
+                throw saveError(errno, staged->path);
             }
-            if (::rename(staged.staged.constData(), staged.target.constData()) != 0)
-                throw saveError(errno, staged.path);
-            staged.placed = true;
+            if (::rename(staged->staged.constData(), staged->target.constData()) != 0)
+                throw saveError(errno, staged->path);
+            staged->placed = true;
         }
     } catch (const SaveError& failure) {
         rollBack();
@@ -301,37 +298,61 @@ void StagedPictures::Commit()
         discard();
         throw;
     }
-    for (const Staged& staged : m_staged) {
-        if (staged.oldFile != Aside::None) ::unlink(staged.aside.constData());
+    for (const auto& staged : m_staged) {
+        if (staged->oldFile != Aside::None) ::unlink(staged->aside.constData());
     }
     m_staged.clear();
+    discard(); // ends the writer
 }
 
-// The failure of the earliest picture that could not be written, found by
-// waiting for every write, or (not `all`) for all but the newest one, which
-// goes on while the caller draws the next picture.  The earliest is the one
-// a cut would have met writing one file after another.
-void StagedPictures::throwEarliestFailure(bool all)
+// The writer's thread.  A file that failed gets no more writes; its last
+// piece only closes it.
+void StagedPictures::writePieces() noexcept
 {
-    for (Staged& staged : m_staged) {
-        if (staged.written.valid() && (all || &staged != &m_staged.back())) {
-            if (const int error = staged.written.get()) throw saveError(error, staged.path);
+    for (unsigned next = 0;; ++next) {
+        m_filled.acquire();
+        Piece& piece = m_pieces[next % Slots];
+        if (piece.file == nullptr) return;
+        Staged& file = *piece.file;
+        // Unbuffered, so that a full disk shows as a short write.
+        int error = file.error != 0 ? 0 : writeAll(file.fd, piece.data.get(), piece.size);
+        if (piece.last) {
+            error = finish(file.fd, file.size, file.error != 0 ? file.error.load() : error);
+            file.fd = -1;
         }
+        if (error != 0) file.error = error;
+        m_free.release();
     }
 }
 
-// Reports a failure, or that of an earlier file still being written, and
-// drops everything staged.
+StagedPictures::Piece& StagedPictures::freePiece()
+{
+    m_free.acquire();
+    return m_pieces[m_handedOver % Slots];
+}
+
+void StagedPictures::waitForWriter() noexcept
+{
+    for (int n = 0; n < Slots; ++n)
+        m_free.acquire();
+    m_free.release(Slots);
+}
+
+// Reports a failure, or that of an earlier file the writer had not yet
+// reached: the files are written in order, so the earliest is the one a
+// cut would have met writing one file after another.  Drops what is staged.
 void StagedPictures::fail(const SaveError& failure)
 {
-    try {
-        throwEarliestFailure(true);
-    } catch (const SaveError&) {
-        discard();
-        throw;
+    waitForWriter();
+    SaveError earliest = failure;
+    for (const auto& staged : m_staged) {
+        if (staged->error != 0) {
+            earliest = saveError(staged->error, staged->path);
+            break;
+        }
     }
     discard();
-    throw failure;
+    throw earliest;
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -341,7 +362,7 @@ void StagedPictures::fail(const SaveError& failure)
 void StagedPictures::rollBack() noexcept
 {
     for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
-        Staged& staged = *it;
+        Staged& staged = **it;
         if (staged.oldFile == Aside::Moved || (staged.placed && staged.oldFile == Aside::Linked)) {
             if (::rename(staged.aside.constData(), staged.target.constData()) == 0)
                 staged.oldFile = Aside::None;
@@ -355,11 +376,19 @@ void StagedPictures::rollBack() noexcept
     }
 }
 
+// Ends the writer once it has written what it was given (closing every
+// file whose last piece it got), and removes what was staged.
 void StagedPictures::discard() noexcept
 {
-    for (Staged& staged : m_staged) {
-        if (staged.written.valid()) staged.written.wait(); // the writer closes the file
-        ::unlink(staged.staged.constData());               // gone already if it was put in place
+    if (m_writer.joinable()) {
+        freePiece().file = nullptr;
+        m_filled.release();
+        ++m_handedOver;
+        m_writer.join();
+    }
+    for (const auto& staged : m_staged) {
+        if (staged->fd >= 0) ::close(staged->fd);
+        ::unlink(staged->staged.constData()); // gone already if it was put in place
     }
     m_staged.clear();
 }

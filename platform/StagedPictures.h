@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <semaphore>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -21,8 +24,9 @@ public:
 // put in place together: either every one of them replaces its file, or a
 // failure (a full disk, a vanished folder, a file that may not be replaced,
 // a rename refused half-way) leaves the files that were there untouched and
-// nothing of ours behind.  Each picture is written on a thread of its own,
-// so the caller may draw the next picture while the last one is written.
+// nothing of ours behind.  The caller packs each picture into pieces of
+// about 512 KiB that one thread writes, so packing, drawing the next
+// picture and writing go on side by side.
 class StagedPictures
 {
 public:
@@ -43,13 +47,27 @@ public:
 
 private:
     struct Staged;
-    void throwEarliestFailure(bool all);
+    struct Piece
+    {
+        std::unique_ptr<unsigned char[]> data;
+        std::size_t capacity = 0, size = 0;
+        Staged* file = nullptr; // none: the writer ends
+        bool last = false;
+    };
+    static constexpr int Slots = 4; // pieces going round between the caller and the writer
+    void writePieces() noexcept;
+    Piece& freePiece();
+    void waitForWriter() noexcept;
     [[noreturn]] void fail(const SaveError& failure);
     void rollBack() noexcept;
     void discard() noexcept;
 
-    std::vector<Staged> m_staged;
-    QStringList m_swept; // folders already cleared of crashed cuts' leftovers
+    std::vector<std::unique_ptr<Staged>> m_staged;
+    Piece m_pieces[Slots];
+    std::counting_semaphore<Slots> m_free{Slots}, m_filled{0};
+    unsigned m_handedOver = 0;
+    std::thread m_writer; // started by the first piece
+    QStringList m_swept;  // folders already cleared of crashed cuts' leftovers
 };
 
 } // namespace platform
