@@ -7,16 +7,14 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <new>
-#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -44,81 +42,25 @@ struct StagedPictures::Staged
     QByteArray staged; // the new file under its hidden name
     QByteArray aside;  // the old file's hidden name while the set is put in place
     std::size_t size = 0;
-    // Closed by the writer once it has the last chunk, by discard() if the
-    // last chunk never came.  Guarded by the writer's mutex, as is `error`.
-    int fd = -1;
-    int error = 0;
+    int fd = -1;               // closed by the writer with the last piece
+    std::atomic<int> error{0}; // of the writing; the earliest is the one reported
     Aside oldFile = Aside::None;
     bool placed = false;
-};
-
-// One thread writes the files, chunk by chunk, while the caller packs the
-// next chunks and draws the next picture: the work of a cut is split over
-// two cores.  A few chunks of about 512 KiB go round between them, so the
-// memory they need stays in the cache and is touched for the first time
-// only once.  (A whole bitmap a picture, or a shared picture that the caller
-// would have to copy before drawing again, costs more in first touches of
-// fresh memory than the packing itself.)
-struct StagedPictures::Writer
-{
-    struct Buffer
-    {
-        std::unique_ptr<unsigned char[]> data;
-        std::size_t capacity = 0;
-    };
-    struct Chunk
-    {
-        Buffer buffer;
-        std::size_t size = 0;
-        Staged* file = nullptr;
-        bool last = false;
-    };
-    static constexpr std::size_t ChunkBytes = 512 * 1024;
-    static constexpr int MaxBuffers = 4;
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<Chunk> queue;
-    std::vector<Buffer> idle;
-    int buffers = 0;
-    bool busy = false;      // a chunk is being written
-    bool cancelled = false; // write nothing more, only close the files
-    bool stopping = false;  // end when the queue is empty
-    std::thread thread;     // last, so that it starts on a complete object
-
-    // The writer hands buffers back without allocating: it may not throw.
-    Writer() : thread([this] { run(); }) { idle.reserve(MaxBuffers); }
-    void run() noexcept;
-    void add(const QImage& image, Staged& file);
-    Buffer take(std::size_t capacity);
-    void waitUntilIdle();
-    void stop() noexcept;
 };
 
 namespace {
 
 // A name that exists but is a FIFO, socket or device: no errno says that.
 constexpr int NotRegularFile = -1;
+constexpr std::size_t HeaderBytes = 54;
 
 RuntimeError::Number numberFor(int error)
 {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EBUSY:
-    case ETXTBSY:
-        return RuntimeError::PermissionDenied;
-    case ENOENT:
-    case ENOTDIR:
-    case EISDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-    case NotRegularFile:
-        return RuntimeError::PathNotFound;
-    default:
-        return RuntimeError::DeviceIOError;
-    }
+    for (const int denied : {EACCES, EPERM, EROFS, EBUSY, ETXTBSY})
+        if (error == denied) return RuntimeError::PermissionDenied;
+    for (const int missing : {ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG, ELOOP, NotRegularFile})
+        if (error == missing) return RuntimeError::PathNotFound;
+    return RuntimeError::DeviceIOError;
 }
 
 SaveError saveError(int error, const QString& path)
@@ -127,15 +69,6 @@ SaveError saveError(int error, const QString& path)
                      error == NotRegularFile ? QStringLiteral("这不是普通文件，不能替换")
                                              : systemErrorText(error),
                      path);
-}
-
-int openFile(const QByteArray& name, int flags)
-{
-    int fd = -1;
-    do
-        fd = ::open(name.constData(), flags | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // An existing file of that name must be one we may replace: a folder, a
@@ -150,7 +83,8 @@ int checkReplaceable(const QByteArray& target)
         return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
     if (S_ISDIR(info.st_mode)) return EISDIR;
     if (!S_ISREG(info.st_mode)) return NotRegularFile;
-    const int fd = openFile(target, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY);
+    const int fd =
+        ::open(target.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENXIO ? NotRegularFile : errno;
     ::close(fd);
     return 0;
@@ -176,8 +110,8 @@ void sweepLeftovers(const QString& folder)
 
 // Creates the hidden file a new one is written to, and names the one the
 // old file will be kept under.  The counter makes the names unique within
-// the process, O_EXCL against anything already there.  Returns the file
-// descriptor, or -errno.
+// the process, O_EXCL against anything already there (a crashed cut's,
+// whose process id we now have).  Returns the file descriptor, or -errno.
 int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
 {
     static std::atomic<unsigned> counter{0};
@@ -187,7 +121,7 @@ int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
                              QStringLiteral(".tessarine-%1-%2").arg(::getpid()).arg(++counter);
         staged = QFile::encodeName(stem + QStringLiteral(".new"));
         aside = QFile::encodeName(stem + QStringLiteral(".old"));
-        const int fd = openFile(staged, O_WRONLY | O_CREAT | O_EXCL);
+        const int fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd >= 0 ? fd : -errno;
     }
     return -EEXIST;
@@ -209,10 +143,16 @@ int writeAll(int fd, const unsigned char* data, std::size_t size)
     return 0;
 }
 
-void putLE(unsigned char* at, quint32 value, int bytes)
+// The end of a file: what the file system says it holds, in case a write
+// claimed more, and the close, where some file systems report a failed
+// write.
+int finish(int fd, std::size_t size, int error)
 {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
+    struct stat info = {};
+    if (error == 0)
+        error = ::fstat(fd, &info) != 0 ? errno : std::size_t(info.st_size) != size ? EIO : 0;
+    if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
+    return error;
 }
 
 // One row of 0xffRRGGBB pixels as blue, green, red bytes.  Plain enough for
@@ -227,9 +167,7 @@ void packRow(const QRgb* __restrict pixels, int width, unsigned char* __restrict
     }
 }
 
-constexpr std::size_t bitmapHeaderSize = 54;
-
-std::size_t bitmapRowBytes(const QImage& image)
+std::size_t rowBytes(const QImage& image)
 {
     return (std::size_t(image.width()) * 3 + 3) & ~std::size_t(3);
 }
@@ -237,133 +175,28 @@ std::size_t bitmapRowBytes(const QImage& image)
 // The header of a 24-bit Windows bitmap, byte for byte what Qt's "bmp"
 // writer makes of an RGB32 image: the rows follow from the bottom up, three
 // bytes a pixel, each row padded to 4 bytes with zeros.
-void packHeader(const QImage& image, unsigned char* out)
+std::size_t packHeader(const QImage& image, unsigned char* out)
 {
-    const std::size_t imageBytes = bitmapRowBytes(image) * std::size_t(image.height());
-    std::memset(out, 0, bitmapHeaderSize);
+    const auto pixelBytes = quint32(rowBytes(image) * std::size_t(image.height()));
+    const quint32 fields[][2] = {
+        {2, quint32(HeaderBytes) + pixelBytes},
+        {10, quint32(HeaderBytes)}, // where the rows start
+        {14, 40},                   // size of the info header
+        {18, quint32(image.width())},
+        {22, quint32(image.height())},
+        {26, 1 | 24 << 16}, // one plane, 24 bits a pixel; then 0: no compression
+        {34, pixelBytes},
+        {38, quint32(image.dotsPerMeterX())},
+        {42, quint32(image.dotsPerMeterY())}};
+    std::memset(out, 0, HeaderBytes);
     out[0] = 'B';
     out[1] = 'M';
-    putLE(out + 2, quint32(bitmapHeaderSize + imageBytes), 4);
-    putLE(out + 10, quint32(bitmapHeaderSize), 4); // where the rows start
-    putLE(out + 14, 40, 4);                        // size of the info header
-    putLE(out + 18, quint32(image.width()), 4);
-    putLE(out + 22, quint32(image.height()), 4);
-    putLE(out + 26, 1, 2);  // planes
-    putLE(out + 28, 24, 2); // bits a pixel; 30: no compression
-    putLE(out + 34, quint32(imageBytes), 4);
-    putLE(out + 38, quint32(image.dotsPerMeterX()), 4);
-    putLE(out + 42, quint32(image.dotsPerMeterY()), 4);
-}
-
-// The last write of a file: what the file system says it holds, in case a
-// write claimed more, and the close, where some file systems report a
-// failed write.
-int finish(int fd, std::size_t size, int error)
-{
-    struct stat info = {};
-    if (error == 0 && ::fstat(fd, &info) != 0)
-        error = errno;
-    else if (error == 0 && std::size_t(info.st_size) != size)
-        error = EIO;
-    if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
-    return error;
+    for (const auto& [at, value] : fields)
+        qToLittleEndian(value, out + at);
+    return HeaderBytes;
 }
 
 } // namespace
-
-void StagedPictures::Writer::run() noexcept
-{
-    std::unique_lock lock(mutex);
-    for (;;) {
-        changed.wait(lock, [this] { return stopping || !queue.empty(); });
-        if (queue.empty()) return;
-        Chunk chunk = std::move(queue.front());
-        queue.pop_front();
-        busy = true;
-        const bool skip = cancelled || chunk.file->error != 0;
-        const int fd = chunk.file->fd;
-        lock.unlock();
-        // Unbuffered, so a full disk shows here, as a short write.
-        int error = skip ? 0 : writeAll(fd, chunk.buffer.data.get(), chunk.size);
-        if (chunk.last) error = finish(fd, chunk.file->size, error);
-        lock.lock();
-        if (error != 0 && !skip && chunk.file->error == 0) chunk.file->error = error;
-        if (chunk.last) chunk.file->fd = -1;
-        idle.push_back(std::move(chunk.buffer));
-        busy = false;
-        changed.notify_all();
-    }
-}
-
-// A buffer of at least `capacity` bytes: an idle one, a new one while there
-// are fewer than MaxBuffers, else the next one the writer is done with.
-StagedPictures::Writer::Buffer StagedPictures::Writer::take(std::size_t capacity)
-{
-    Buffer buffer;
-    {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !idle.empty() || buffers < MaxBuffers; });
-        if (idle.empty()) {
-            ++buffers;
-        } else {
-            buffer = std::move(idle.back());
-            idle.pop_back();
-        }
-    }
-    if (buffer.capacity < capacity) {
-        buffer.data.reset(); // counted already: no lock needed to replace it
-        buffer.data.reset(new unsigned char[capacity]);
-        buffer.capacity = capacity;
-    }
-    return buffer;
-}
-
-void StagedPictures::Writer::add(const QImage& image, Staged& file)
-{
-    const int width = image.width();
-    const std::size_t rowBytes = bitmapRowBytes(image);
-    const std::size_t padding = rowBytes - 3 * std::size_t(width);
-    const std::size_t rowsPerChunk = std::max<std::size_t>(1, ChunkBytes / rowBytes);
-    bool first = true;
-    for (int y = image.height() - 1; y >= 0;) {
-        Chunk chunk{take(bitmapHeaderSize + rowsPerChunk * rowBytes), 0, &file, false};
-        unsigned char* out = chunk.buffer.data.get();
-        if (first) {
-            packHeader(image, out);
-            out += bitmapHeaderSize;
-            first = false;
-        }
-        for (std::size_t n = 0; n < rowsPerChunk && y >= 0; ++n, --y, out += rowBytes) {
-            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), width, out);
-            std::memset(out + rowBytes - padding, 0, padding);
-        }
-        chunk.size = std::size_t(out - chunk.buffer.data.get());
-        {
-            const std::lock_guard lock(mutex);
-            if (file.error != 0) y = -1; // no use packing the rest; this chunk only closes the file
-            chunk.last = y < 0;
-            queue.push_back(std::move(chunk));
-        }
-        changed.notify_all();
-    }
-}
-
-void StagedPictures::Writer::waitUntilIdle()
-{
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [this] { return queue.empty() && !busy; });
-}
-
-void StagedPictures::Writer::stop() noexcept
-{
-    {
-        const std::lock_guard lock(mutex);
-        cancelled = true;
-        stopping = true;
-    }
-    changed.notify_all();
-    thread.join();
-}
 
 StagedPictures::StagedPictures() = default;
 
@@ -375,7 +208,9 @@ StagedPictures::~StagedPictures()
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        throwEarliestFailure();
+        for (const auto& staged : m_staged) {
+            if (staged->error != 0) throw saveError(staged->error, staged->path);
+        }
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
@@ -392,20 +227,37 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
                                  ? picture.image()
                                  : picture.image().convertToFormat(QImage::Format_RGB32);
         if (image.isNull()) throw saveError(ENOMEM, path);
-        staged->size = bitmapHeaderSize + bitmapRowBytes(image) * std::size_t(image.height());
-        if (staged->size > 0xFFFFFFFFu)
-            throw saveError(EFBIG, path); // more than the header can count
+        const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
+        staged->size = HeaderBytes + row * std::size_t(image.height());
+        if (staged->size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than a header counts
         const int fd = createStaged(path, staged->staged, staged->aside);
         if (fd < 0) throw saveError(-fd, path);
         staged->fd = fd;
-        Staged& added =
-            *m_staged.emplace_back(std::move(staged)); // removed again if anything fails
-        if (!m_writer) m_writer = std::make_unique<Writer>();
-        m_writer->add(image, added);
+        Staged& file = *m_staged.emplace_back(std::move(staged)); // removed again on a failure
+        if (!m_writer.joinable()) m_writer = std::thread([this] { writePieces(); });
+        const std::size_t rows = std::max<std::size_t>(1, 512 * 1024 / row);
+        for (int y = image.height() - 1; y >= 0;) {
+            Piece& piece = freePiece();
+            if (piece.capacity < HeaderBytes + rows * row) {
+                piece.data.reset(new unsigned char[HeaderBytes + rows * row]);
+                piece.capacity = HeaderBytes + rows * row;
+            }
+            unsigned char* out = piece.data.get();
+            if (y == image.height() - 1) out += packHeader(image, out);
+            for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
+                packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
+                std::memset(out + pixels, 0, row - pixels);
+            }
+            piece.size = std::size_t(out - piece.data.get());
+            piece.file = &file;
+            piece.last = y < 0;
+            m_filled.release();
+            ++m_handedOver;
+        }
     } catch (const SaveError& failure) {
-        failEarliest(failure);
+        fail(failure);
     } catch (const std::bad_alloc&) {
-        failEarliest(saveError(ENOMEM, path));
+        fail(saveError(ENOMEM, path));
     } catch (...) {
         discard();
         throw;
@@ -415,8 +267,10 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 void StagedPictures::Commit()
 {
     try {
-        if (m_writer) m_writer->waitUntilIdle();
-        throwEarliestFailure();
+        waitForWriter();
+        for (const auto& staged : m_staged) {
+            if (staged->error != 0) throw saveError(staged->error, staged->path);
+        }
         for (const auto& staged : m_staged) {
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
@@ -438,7 +292,7 @@ void StagedPictures::Commit()
         }
     } catch (const SaveError& failure) {
         rollBack();
-        failEarliest(failure);
+        fail(failure);
     } catch (...) {
         rollBack();
         discard();
@@ -451,31 +305,54 @@ void StagedPictures::Commit()
     discard(); // ends the writer
 }
 
-// The failure of the earliest file that failed, as soon as the writer has
-// found it; the files are written in order, so it is the first one a cut
-// would have met writing one file after another.
-void StagedPictures::throwEarliestFailure()
+// The writer's thread.  A file that failed gets no more writes; its last
+// piece only closes it.
+void StagedPictures::writePieces() noexcept
 {
-    if (!m_writer) return;
-    const std::lock_guard lock(m_writer->mutex);
-    for (const auto& staged : m_staged) {
-        if (staged->error != 0) throw saveError(staged->error, staged->path);
+    for (unsigned next = 0;; ++next) {
+        m_filled.acquire();
+        Piece& piece = m_pieces[next % Slots];
+        if (piece.file == nullptr) return;
+        Staged& file = *piece.file;
+        // Unbuffered, so that a full disk shows as a short write.
+        int error = file.error != 0 ? 0 : writeAll(file.fd, piece.data.get(), piece.size);
+        if (piece.last) {
+            error = finish(file.fd, file.size, file.error != 0 ? file.error.load() : error);
+            file.fd = -1;
+        }
+        if (error != 0) file.error = error;
+        m_free.release();
     }
 }
 
-// Reports a failure, or that of an earlier file that the writer meets
-// before it has caught up, and drops everything staged.
-void StagedPictures::failEarliest(const SaveError& failure)
+StagedPictures::Piece& StagedPictures::freePiece()
 {
-    try {
-        if (m_writer) m_writer->waitUntilIdle();
-        throwEarliestFailure();
-    } catch (const SaveError&) {
-        discard();
-        throw;
+    m_free.acquire();
+    return m_pieces[m_handedOver % Slots];
+}
+
+void StagedPictures::waitForWriter() noexcept
+{
+    for (int n = 0; n < Slots; ++n)
+        m_free.acquire();
+    m_free.release(Slots);
+}
+
+// Reports a failure, or that of an earlier file the writer had not yet
+// reached: the files are written in order, so the earliest is the one a
+// cut would have met writing one file after another.  Drops what is staged.
+void StagedPictures::fail(const SaveError& failure)
+{
+    waitForWriter();
+    SaveError earliest = failure;
+    for (const auto& staged : m_staged) {
+        if (staged->error != 0) {
+            earliest = saveError(staged->error, staged->path);
+            break;
+        }
     }
     discard();
-    throw failure;
+    throw earliest;
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -499,11 +376,15 @@ void StagedPictures::rollBack() noexcept
     }
 }
 
+// Ends the writer once it has written what it was given (closing every
+// file whose last piece it got), and removes what was staged.
 void StagedPictures::discard() noexcept
 {
-    if (m_writer) {
-        m_writer->stop(); // closes every file whose last chunk it was given
-        m_writer.reset();
+    if (m_writer.joinable()) {
+        freePiece().file = nullptr;
+        m_filled.release();
+        ++m_handedOver;
+        m_writer.join();
     }
     for (const auto& staged : m_staged) {
         if (staged->fd >= 0) ::close(staged->fd);

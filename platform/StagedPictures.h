@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <memory>
+#include <semaphore>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -22,8 +24,9 @@ public:
 // put in place together: either every one of them replaces its file, or a
 // failure (a full disk, a vanished folder, a file that may not be replaced,
 // a rename refused half-way) leaves the files that were there untouched and
-// nothing of ours behind.  The writing is done on a worker thread, so the
-// caller may draw the next picture while the last one is written.
+// nothing of ours behind.  The caller packs each picture into pieces of
+// about 512 KiB that one thread writes, so packing, drawing the next
+// picture and writing go on side by side.
 class StagedPictures
 {
 public:
@@ -44,15 +47,27 @@ public:
 
 private:
     struct Staged;
-    struct Writer;
-    void throwEarliestFailure();
-    [[noreturn]] void failEarliest(const SaveError& failure);
+    struct Piece
+    {
+        std::unique_ptr<unsigned char[]> data;
+        std::size_t capacity = 0, size = 0;
+        Staged* file = nullptr; // none: the writer ends
+        bool last = false;
+    };
+    static constexpr int Slots = 4; // pieces going round between the caller and the writer
+    void writePieces() noexcept;
+    Piece& freePiece();
+    void waitForWriter() noexcept;
+    [[noreturn]] void fail(const SaveError& failure);
     void rollBack() noexcept;
     void discard() noexcept;
 
     std::vector<std::unique_ptr<Staged>> m_staged;
-    std::unique_ptr<Writer> m_writer; // started by the first picture
-    QStringList m_swept;              // folders already cleared of crashed cuts' leftovers
+    Piece m_pieces[Slots];
+    std::counting_semaphore<Slots> m_free{Slots}, m_filled{0};
+    unsigned m_handedOver = 0;
+    std::thread m_writer; // started by the first piece
+    QStringList m_swept;  // folders already cleared of crashed cuts' leftovers
 };
 
 } // namespace platform
