@@ -9,6 +9,7 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -236,13 +237,10 @@ DecodedPicture readJpeg(QFile& file)
         QImageReader header(&file, "jpeg");
         orientation = header.transformation();
     }
-    const qint64 size = file.size();
     QImage image;
-    if (uchar* mapped = file.map(0, size)) {
-        image = decodeJpeg(QByteArrayView(mapped, size), orientation);
-        file.unmap(mapped);
-    } else if (file.seek(0)) {
-        image = decodeJpeg(file.readAll(), orientation);
+    if (std::FILE* stream = ::fdopen(::dup(file.handle()), "rb")) {
+        if (std::fseek(stream, 0, SEEK_SET) == 0) image = decodeJpeg(stream, orientation);
+        std::fclose(stream);
     }
     if (!image.isNull()) return success(std::move(image));
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QImageIOHandler>
 
+#include <cstdio>
+
 // The readers for what Qt cannot read, or not well enough. Each hands back its picture in
 // whatever format and colour space suited its library, tagged with its colour space if known;
 // decodePictureFile brings it into the one shape the program uses. `head` is the file's
@@ -39,7 +41,8 @@ inline DecodedPicture failure(QString reason)
 // gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
 // and the conversion after them are saved. A null image means libjpeg refused the file or it
 // holds inks (CMYK, YCCK): the caller then leaves it to Qt's reader, which also reports why.
-[[nodiscard]] QImage decodeJpeg(QByteArrayView data, QImageIOHandler::Transformations orientation);
+[[nodiscard]] QImage decodeJpeg(std::FILE* stream,
+                                QImageIOHandler::Transformations orientation);
 
 // True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
 // 5-5-5 of an uncompressed 16-bit bitmap).

@@ -77,11 +77,12 @@ struct Orientation
 // fill one cache line of each destination row.
 constexpr int kStripRows = 16;
 
-bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, QByteArrayView data)
+bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream)
 {
     if (setjmp(errors.jump)) return false;
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()),
-                 static_cast<unsigned long>(data.size()));
+    // Read a few kilobytes at a time: a photo's whole file held in memory, or
+    // mapped, would add its size to the peak of the largest pictures.
+    jpeg_stdio_src(&info, stream);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xffff); // ICC profile chunks
     return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
 }
@@ -133,10 +134,10 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, QImage* imag
     return true;
 }
 
-QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, QByteArrayView data,
+QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
                   QImageIOHandler::Transformations orientation)
 {
-    if (!readHeader(info, errors, data)) return {};
+    if (!readHeader(info, errors, stream)) return {};
     if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK ||
         info.num_components == 4)
         return {};
@@ -178,7 +179,7 @@ bool looksLikeJpeg(QByteArrayView head)
     return head.size() >= 3 && head.startsWith("\xff\xd8\xff");
 }
 
-QImage decodeJpeg(QByteArrayView data, QImageIOHandler::Transformations orientation)
+QImage decodeJpeg(std::FILE* stream, QImageIOHandler::Transformations orientation)
 {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
@@ -186,7 +187,7 @@ QImage decodeJpeg(QByteArrayView data, QImageIOHandler::Transformations orientat
     errors.manager.error_exit = leave;
     errors.manager.emit_message = silent;
     jpeg_create_decompress(&info);
-    QImage image = decodeWith(info, errors, data, orientation);
+    QImage image = decodeWith(info, errors, stream, orientation);
     jpeg_destroy_decompress(&info);
     return image;
 }
