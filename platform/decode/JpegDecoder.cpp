@@ -80,8 +80,8 @@ constexpr int kStripRows = 16;
 bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream)
 {
     if (setjmp(errors.jump)) return false;
-    // Read a few kilobytes at a time: a photo's whole file held in memory, or
-    // mapped, would add its size to the peak of the largest pictures.
+    // Read a few kilobytes at a time, so the file never sits whole in memory
+    // beside the picture.
     jpeg_stdio_src(&info, stream);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xffff); // ICC profile chunks
     return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
