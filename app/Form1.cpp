@@ -44,8 +44,7 @@ void Form1::Command1_Click()
         CommonDialog1.setFileName(QString());
         CommonDialog1.setInitDir(SourceFolder);
         CommonDialog1.ShowOpen();
-        if (CommonDialog1.FileName() == QString())
-            return;
+        if (CommonDialog1.FileName() == QString()) return;
         loadPictureFile(CommonDialog1.FileName());
     } catch (const RuntimeError& error) {
         loadFailed(error.description());
@@ -94,8 +93,7 @@ bool Form1::pictureLoaded() const
 bool Form1::loadedPictureIsATile() const
 {
     for (int n = 1; n <= tiles::TileCount; ++n) {
-        if (SameFile(SourcePath, SourceFolder + tiles::tileFileName(n)))
-            return true;
+        if (SameFile(SourcePath, SourceFolder + tiles::tileFileName(n))) return true;
     }
     return false;
 }
@@ -135,7 +133,8 @@ void Form1::cutIntoTiles()
 
     StagedPictures tileFiles;
     for (int n = 1; n <= tiles::TileCount; ++n) {
-        const tiles::Rect source = tiles::tileSource(n, Picture3.ScaleWidth(), Picture3.ScaleHeight());
+        const tiles::Rect source =
+            tiles::tileSource(n, Picture3.ScaleWidth(), Picture3.ScaleHeight());
         Picture1.PaintPicture(Picture3.Image(), 0, 0, Picture1.Width(), Picture1.Height(), source.x,
                               source.y, source.width, source.height);
         tileFiles.SavePicture(Picture1.Image(), SourceFolder + tiles::tileFileName(n));

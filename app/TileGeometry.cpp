@@ -14,8 +14,7 @@ double third(double v)
     if (std::isnan(quotient))
         throw RuntimeError(RuntimeError::InvalidProcedureCall,
                            QStringLiteral("无效的过程调用或参数"));
-    if (std::isinf(quotient))
-        throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
+    if (std::isinf(quotient)) throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     return quotient;
 }
 

@@ -10,7 +10,8 @@
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
-    : m_app(std::make_unique<QApplication>(argc, argv)), m_translator(std::make_unique<QTranslator>())
+    : m_app(std::make_unique<QApplication>(argc, argv)),
+      m_translator(std::make_unique<QTranslator>())
 {
     QApplication::setApplicationName(name);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
@@ -19,9 +20,10 @@ Application::Application(int& argc, char** argv, const QString& name)
     // with a reason, not the end of the program.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
-    if (m_translator->load(QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
-                           QStringLiteral("qtbase"), QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (m_translator->load(
+            QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
+            QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(m_translator.get());
 }
 

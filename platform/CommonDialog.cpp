@@ -12,11 +12,9 @@ void CommonDialog::ShowOpen()
     QString folder = m_initDir;
     if (folder.isEmpty() || !QDir(folder).exists())
         folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (!QDir(folder).exists())
-        folder = QDir::homePath();
+    if (!QDir(folder).exists()) folder = QDir::homePath();
     const QString chosen = modalHost().chooseFileToOpen(folder);
-    if (!chosen.isEmpty())
-        m_fileName = QDir::toNativeSeparators(chosen);
+    if (!chosen.isEmpty()) m_fileName = QDir::toNativeSeparators(chosen);
 }
 
 } // namespace platform

@@ -33,8 +33,7 @@ template <typename Signal>
 ButtonControl::ButtonControl(QAbstractButton* button, Signal signal) : m_button(button)
 {
     QObject::connect(m_button, signal, m_button, [this] {
-        if (Click)
-            dispatchEvent(Click);
+        if (Click) dispatchEvent(Click);
     });
 }
 

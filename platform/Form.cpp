@@ -24,9 +24,7 @@ int pixels(double twips)
 
 } // namespace
 
-Form::Form() : m_window(std::make_unique<QWidget>())
-{
-}
+Form::Form() : m_window(std::make_unique<QWidget>()) {}
 
 Form::~Form() = default;
 
@@ -47,8 +45,7 @@ void Form::setClientSize(double width, double height)
 void Form::setBorderStyle(int style)
 {
     m_borderStyle = style;
-    if (style == 1)
-        m_window->setFixedSize(m_window->size());
+    if (style == 1) m_window->setFixedSize(m_window->size());
     applyWindowFlags();
 }
 
@@ -63,8 +60,7 @@ void Form::applyWindowFlags()
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                             Qt::WindowCloseButtonHint;
-    if (m_maxButton && m_borderStyle != 1)
-        flags |= Qt::WindowMaximizeButtonHint;
+    if (m_maxButton && m_borderStyle != 1) flags |= Qt::WindowMaximizeButtonHint;
     m_window->setWindowFlags(flags);
 }
 
@@ -83,8 +79,7 @@ void Form::setIcon(const QStringList& paths)
 
 void Form::Start()
 {
-    if (Load)
-        dispatchEvent(Load);
+    if (Load) dispatchEvent(Load);
 }
 
 void Form::Show()
@@ -97,8 +92,7 @@ void Form::Show()
         }
     }
     m_window->show();
-    if (!m_shown)
-        focusInTabOrder();
+    if (!m_shown) focusInTabOrder();
     m_shown = true;
 }
 
@@ -117,15 +111,13 @@ void Form::focusInTabOrder()
     std::vector<std::pair<int, QWidget*>> order;
     for (QWidget* child : m_window->findChildren<QWidget*>()) {
         const QVariant index = child->property(TabIndexProperty);
-        if (index.isValid())
-            order.emplace_back(index.toInt(), child);
+        if (index.isValid()) order.emplace_back(index.toInt(), child);
     }
     std::sort(order.begin(), order.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1].second, order[i].second);
-    if (!order.empty())
-        order.front().second->setFocus(Qt::OtherFocusReason);
+    if (!order.empty()) order.front().second->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace platform

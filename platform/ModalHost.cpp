@@ -20,15 +20,12 @@ public:
     {
         QMessageBox box(iconFor(buttons), title, prompt, QMessageBox::Ok,
                         QApplication::activeWindow());
-        if (!detail.isEmpty())
-            box.setInformativeText(detail);
+        if (!detail.isEmpty()) box.setInformativeText(detail);
         // A busy cursor must not hang over a box that waits for a click.
         const bool busy = QApplication::overrideCursor() != nullptr;
-        if (busy)
-            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
         box.exec();
-        if (busy)
-            QApplication::restoreOverrideCursor();
+        if (busy) QApplication::restoreOverrideCursor();
     }
 
     QString chooseFileToOpen(const QString& folder) override

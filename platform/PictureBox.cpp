@@ -47,12 +47,17 @@ bool isExactCopy(const QImage& image, const QRectF& target, const QRectF& source
 // Copying them instead costs about 25 ms for the nine tiles of a
 // 24-megapixel photo, a quarter of the whole cut.  The view keeps the
 // picture alive, and Qt copies the rows before anybody draws into it.
+void releaseKept(void* kept)
+{
+    delete static_cast<QImage*>(kept);
+}
+
 QImage rowsOf(const QImage& image, const QRect& part)
 {
     auto* kept = new QImage(image);
-    QImage rows(kept->constScanLine(part.y()) + qsizetype(part.x()) * 4, part.width(),
-                part.height(), kept->bytesPerLine(), kept->format(),
-                [](void* held) { delete static_cast<QImage*>(held); }, kept);
+    const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * 4;
+    QImage rows(first, part.width(), part.height(), kept->bytesPerLine(), kept->format(),
+                releaseKept, kept);
     rows.setDotsPerMeterX(image.dotsPerMeterX());
     rows.setDotsPerMeterY(image.dotsPerMeterY());
     return rows;
@@ -89,8 +94,7 @@ void PictureBox::setPicture(const platform::Picture& picture)
 {
     m_picture = picture;
     const QImage& image = picture.image();
-    if (m_autoSize && !image.isNull())
-        m_area = image.size();
+    if (m_autoSize && !image.isNull()) m_area = image.size();
     if (image.isNull()) {
         m_drawing = QImage();
     } else if (image.size() == m_area && image.format() == QImage::Format_RGB32) {
@@ -122,15 +126,14 @@ void PictureBox::setHeight(double height)
 void PictureBox::resizeArea(QSize pixels)
 {
     pixels = pixels.expandedTo(QSize(1, 1));
-    if (pixels == m_area)
-        return;
+    if (pixels == m_area) return;
     m_area = pixels;
     m_drawing = QImage();
     drawingChanged();
 }
 
-void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1,
-                              double Width1, double Height1)
+void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
+                              double Height1)
 {
     const QImage& image = picture.image();
     paint(image,
@@ -139,9 +142,8 @@ void PictureBox::PaintPicture(const platform::Picture& picture, double X1, doubl
           QRectF(image.rect()));
 }
 
-void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1,
-                              double Width1, double Height1, double X2, double Y2, double Width2,
-                              double Height2)
+void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
+                              double Height1, double X2, double Y2, double Width2, double Height2)
 {
     paint(picture.image(),
           QRectF(m_scaleX.toPixels(X1), m_scaleY.toPixels(Y1), m_scaleX.toPixels(Width1),
@@ -152,8 +154,7 @@ void PictureBox::PaintPicture(const platform::Picture& picture, double X1, doubl
 
 QImage& PictureBox::drawingToPaint()
 {
-    if (m_drawing.isNull())
-        m_drawing = background(m_area);
+    if (m_drawing.isNull()) m_drawing = background(m_area);
     return m_drawing;
 }
 
@@ -162,8 +163,8 @@ void PictureBox::paint(const QImage& image, const QRectF& target, const QRectF& 
 {
     if (image.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("无效的图片"));
-    for (const double value : {target.x(), target.y(), target.width(), target.height(),
-                               source.x(), source.y(), source.width(), source.height()}) {
+    for (const double value : {target.x(), target.y(), target.width(), target.height(), source.x(),
+                               source.y(), source.width(), source.height()}) {
         if (!std::isfinite(value))
             throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     }
@@ -206,37 +207,34 @@ protected:
         else
             painter.drawImage(area.topLeft(), m_owner.m_drawing);
         for (const Line* line : m_owner.m_lines) {
-            if (!line->m_visible)
-                continue;
+            if (!line->m_visible) continue;
             const unsigned bgr = line->m_bgr;
             painter.setPen(QPen(QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int(bgr >> 16)),
                                 line->m_width, Qt::SolidLine, Qt::FlatCap));
             const Scale& x = m_owner.m_scaleX;
             const Scale& y = m_owner.m_scaleY;
-            painter.drawLine(area.topLeft() + QPointF(x.toPixels(line->m_x1), y.toPixels(line->m_y1)),
-                             area.topLeft() + QPointF(x.toPixels(line->m_x2), y.toPixels(line->m_y2)));
+            painter.drawLine(
+                area.topLeft() + QPointF(x.toPixels(line->m_x1), y.toPixels(line->m_y1)),
+                area.topLeft() + QPointF(x.toPixels(line->m_x2), y.toPixels(line->m_y2)));
         }
     }
 
     void dragEnterEvent(QDragEnterEvent* event) override
     {
-        if (acceptDrops())
-            event->acceptProposedAction();
+        if (acceptDrops()) event->acceptProposedAction();
     }
 
     void dropEvent(QDropEvent* event) override
     {
         QStringList files;
         for (const QUrl& url : event->mimeData()->urls()) {
-            if (url.isLocalFile())
-                files << QDir::toNativeSeparators(url.toLocalFile());
+            if (url.isLocalFile()) files << QDir::toNativeSeparators(url.toLocalFile());
         }
         event->acceptProposedAction();
         // The handler may wait in a message box; let the other program's
         // drag finish first instead of holding it until the box closes.
         QTimer::singleShot(0, this, [this, data = DataObject(files)]() mutable {
-            if (m_owner.OLEDragDrop)
-                dispatchEvent([&] { m_owner.OLEDragDrop(data); });
+            if (m_owner.OLEDragDrop) dispatchEvent([&] { m_owner.OLEDragDrop(data); });
         });
     }
 
@@ -244,8 +242,7 @@ private:
     VisiblePictureBox& m_owner;
 };
 
-VisiblePictureBox::VisiblePictureBox(Form& form)
-    : m_widget(new PreviewWidget(*this, form.widget()))
+VisiblePictureBox::VisiblePictureBox(Form& form) : m_widget(new PreviewWidget(*this, form.widget()))
 {
 }
 

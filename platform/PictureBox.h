@@ -118,6 +118,7 @@ public:
     Line(const Line&) = delete;
     Line& operator=(const Line&) = delete;
 
+    // clang-format off
     void setVisible(bool visible) { m_visible = visible; changed(); }
     void setX1(double value) { m_x1 = value; changed(); }
     void setY1(double value) { m_y1 = value; changed(); }
@@ -126,6 +127,7 @@ public:
     // Colour as 0x00BBGGRR; width in pixels.
     void setBorderColor(unsigned bgr) { m_bgr = bgr & 0xFFFFFF; changed(); }
     void setBorderWidth(int pixels) { m_width = pixels < 1 ? 1 : pixels; changed(); }
+    // clang-format on
 
 private:
     friend class PreviewWidget;

@@ -32,10 +32,9 @@ Picture LoadPicture(const QString& path)
 bool SameFile(const QString& a, const QString& b)
 {
     std::error_code error;
-    const bool same =
-        std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
-                                    std::filesystem::path(QFile::encodeName(b).toStdString()),
-                                    error);
+    const bool same = std::filesystem::equivalent(
+        std::filesystem::path(QFile::encodeName(a).toStdString()),
+        std::filesystem::path(QFile::encodeName(b).toStdString()), error);
     return !error && same;
 }
 

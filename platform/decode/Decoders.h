@@ -41,8 +41,7 @@ inline DecodedPicture failure(QString reason)
 // gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
 // and the conversion after them are saved. A null image means libjpeg refused the file or it
 // holds inks (CMYK, YCCK): the caller then leaves it to Qt's reader, which also reports why.
-[[nodiscard]] QImage decodeJpeg(std::FILE* stream,
-                                QImageIOHandler::Transformations orientation);
+[[nodiscard]] QImage decodeJpeg(std::FILE* stream, QImageIOHandler::Transformations orientation);
 
 // True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
 // 5-5-5 of an uncompressed 16-bit bitmap).
