@@ -120,8 +120,10 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         m_folder = m_dir.path() + QLatin1Char('/');
-        QDir(m_folder).mkdir("sub");
+        QDir(m_folder).mkpath("sub");
+        QDir(m_folder).mkpath("blocked/3.jpg"); // a folder where a tile must go
         QVERIFY(testpictures::probe({90, 60}, qRgb(255, 0, 0), qRgb(255, 0, 0)).save(path("red.png")));
+        QVERIFY(QFile::copy(path("red.png"), path("blocked/red.png")));
         QVERIFY(testpictures::probe({30, 30}, qRgb(0, 0, 255), qRgb(0, 0, 255)).save(path("sub/blue.bmp")));
         QVERIFY(testpictures::probe({30, 30}, qRgb(255, 0, 0), qRgb(255, 0, 0)).save(path("5.jpg"), "PNG"));
         QFile text(path("text.jpg"));
@@ -168,6 +170,8 @@ private slots:
         QTest::newRow("drop without files") << "drop:" << "blank" << false << false << "-" << QStringList{BadPicture};
         QTest::newRow("card keeps the picture") << "choose:red.png card tick" << "card" << true << true << "" << none;
         QTest::newRow("card alone") << "card tick" << "card" << false << false << "-" << QStringList{NotLoaded};
+        const QString failed = QStringLiteral("图片保存失败：") + path("blocked/3.jpg") + "\n这是一个文件夹";
+        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png cut" << "red" << true << false << "blocked/" << QStringList{failed};
         QTest::newRow("picture named as a tile") << "choose:5.jpg cut" << "red" << true << false << "" << QStringList{QStringLiteral("原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")};
         QTest::newRow("Return on 生成图片") << "drop:sub/blue.bmp return:生成图片" << "blue" << true << false << "sub/" << QStringList{Done};
         QTest::newRow("Return on 效果预览") << "return:效果预览" << "blank" << false << false << "-" << QStringList{NotLoaded};
