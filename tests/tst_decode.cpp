@@ -69,7 +69,7 @@ QByteArray wmf(QSize size, quint16 inch = 1440)
     record(0x02FC, {0, 0x00FF, 0, 0});                      // a solid red brush, object 1
     record(0x012D, {1});                                    // selected
     record(0x041B, {quint16(h / 2), quint16(w / 2), 0, 0}); // Rectangle
-    record(0, {});
+    records += words<quint16>({3, 0, 0});                   // the end, a record without parameters
     // The placeable header ends in its words XORed; the metafile's own header counts in words.
     const auto checksum = quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch);
     const auto total = quint16(9 + records.size() / 2);
