@@ -10,12 +10,6 @@
 
 #include <cstdint>
 
-namespace {
-
-QString g_input;
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -28,19 +22,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     static char name[] = "fuzz_loading";
     static char* argv[] = {name, nullptr};
     new QGuiApplication(argc, argv); // metafiles are drawn with fonts
-    g_input = QDir::temp().filePath(
-        QStringLiteral("tessarine-fuzz-%1").arg(QCoreApplication::applicationPid()));
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    QFile file(g_input);
+    static const QString input = QDir::temp().filePath(
+        QStringLiteral("tessarine-fuzz-%1").arg(QCoreApplication::applicationPid()));
+    QFile file(input);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
         qFatal("the input could not be written to a file");
     file.close();
-    const platform::DecodedPicture decoded = platform::decodePictureFile(g_input);
+    const platform::DecodedPicture decoded = platform::decodePictureFile(input);
     if (decoded.image.isNull() == decoded.error.isEmpty())
         qFatal("decoding gave a picture together with a reason, or neither");
     if (!decoded.image.isNull() && decoded.image.format() != QImage::Format_RGB32)

@@ -5,11 +5,10 @@
 # The corpus grows in build-fuzz/corpus/ and is reused by the next run.
 set -eu
 seconds=${1:-60}
-cd "$(dirname "$0")/.."
-root=$PWD
+root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TESSARINE_FUZZ_BUILD:-$root/build-fuzz}
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSARINE_FUZZ=ON -DTESSARINE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target fuzz_loading
 
