@@ -156,25 +156,29 @@ private slots:
         QTest::addColumn<bool>("lines");
         QTest::addColumn<QString>("folder");  // SourceFolder below the test folder
         QTest::addColumn<QStringList>("messages");
+        // Where the last open dialog started: the last picture's folder, else
+        // home (this test's home has no Pictures folder); "-" for none.
+        QTest::addColumn<QString>("dialog");
         const QStringList none;
-        QTest::newRow("start") << "" << "blank" << false << false << "-" << none;
-        QTest::newRow("tick first") << "tick" << "blank" << false << false << "-" << QStringList{NotLoaded};
-        QTest::newRow("cut first") << "cut" << "blank" << false << false << "-" << QStringList{NotLoaded};
-        QTest::newRow("choose, tick") << "choose:red.png tick" << "red" << true << true << "" << none;
-        QTest::newRow("tick, untick") << "choose:red.png tick untick" << "red" << true << false << "" << none;
-        QTest::newRow("cancel keeps") << "choose:red.png choose:" << "red" << true << false << "" << none;
-        QTest::newRow("text file") << "choose:red.png choose:text.jpg" << "blank" << false << false << "" << QStringList{BadPicture};
-        QTest::newRow("untick after a failed load") << "choose:red.png tick choose:text.jpg untick" << "blank" << false << false << "" << QStringList{BadPicture};
-        QTest::newRow("chosen file missing") << "choose:gone.png" << "blank" << false << false << "-" << QStringList{BadPicture};
-        QTest::newRow("three dropped") << "drop:sub/blue.bmp,red.png,text.jpg" << "blue" << true << false << "sub/" << none;
-        QTest::newRow("drop without files") << "drop:" << "blank" << false << false << "-" << QStringList{BadPicture};
-        QTest::newRow("card keeps the picture") << "choose:red.png card tick" << "card" << true << true << "" << none;
-        QTest::newRow("card alone") << "card tick" << "card" << false << false << "-" << QStringList{NotLoaded};
+        QTest::newRow("start") << "" << "blank" << false << false << "-" << none << "-";
+        QTest::newRow("tick first") << "tick" << "blank" << false << false << "-" << QStringList{NotLoaded} << "-";
+        QTest::newRow("cut first") << "cut" << "blank" << false << false << "-" << QStringList{NotLoaded} << "-";
+        QTest::newRow("choose, tick") << "choose:red.png tick" << "red" << true << true << "" << none << "~";
+        QTest::newRow("tick, untick") << "choose:red.png tick untick" << "red" << true << false << "" << none << "~";
+        QTest::newRow("cancel keeps") << "choose:red.png choose:" << "red" << true << false << "" << none << "";
+        QTest::newRow("dialog where the last picture was") << "choose:sub/blue.bmp choose:text.jpg choose:" << "blank" << false << false << "sub/" << QStringList{BadPicture} << "sub/";
+        QTest::newRow("text file") << "choose:red.png choose:text.jpg" << "blank" << false << false << "" << QStringList{BadPicture} << "";
+        QTest::newRow("untick after a failed load") << "choose:red.png tick choose:text.jpg untick" << "blank" << false << false << "" << QStringList{BadPicture} << "";
+        QTest::newRow("chosen file missing") << "choose:gone.png" << "blank" << false << false << "-" << QStringList{BadPicture} << "~";
+        QTest::newRow("three dropped") << "drop:sub/blue.bmp,red.png,text.jpg" << "blue" << true << false << "sub/" << none << "-";
+        QTest::newRow("drop without files") << "drop:" << "blank" << false << false << "-" << QStringList{BadPicture} << "-";
+        QTest::newRow("card keeps the picture") << "choose:red.png card tick" << "card" << true << true << "" << none << "~";
+        QTest::newRow("card alone") << "card tick" << "card" << false << false << "-" << QStringList{NotLoaded} << "-";
         const QString failed = QStringLiteral("图片保存失败：") + path("blocked/3.jpg") + "\n这是一个文件夹";
-        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png cut" << "red" << true << false << "blocked/" << QStringList{failed};
-        QTest::newRow("picture named as a tile") << "choose:5.jpg cut" << "red" << true << false << "" << QStringList{QStringLiteral("原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")};
-        QTest::newRow("Return on 生成图片") << "drop:sub/blue.bmp return:生成图片" << "blue" << true << false << "sub/" << QStringList{Done};
-        QTest::newRow("Return on 效果预览") << "return:效果预览" << "blank" << false << false << "-" << QStringList{NotLoaded};
+        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png cut" << "red" << true << false << "blocked/" << QStringList{failed} << "~";
+        QTest::newRow("picture named as a tile") << "choose:5.jpg cut" << "red" << true << false << "" << QStringList{QStringLiteral("原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")} << "~";
+        QTest::newRow("Return on 生成图片") << "drop:sub/blue.bmp return:生成图片" << "blue" << true << false << "sub/" << QStringList{Done} << "-";
+        QTest::newRow("Return on 效果预览") << "return:效果预览" << "blank" << false << false << "-" << QStringList{NotLoaded} << "-";
     }
     void scenarios()
     {
@@ -184,6 +188,7 @@ private slots:
         QFETCH(bool, lines);
         QFETCH(QString, folder);
         QFETCH(QStringList, messages);
+        QFETCH(QString, dialog);
         FakeModalHost host;
         Form1 form;
         form.Start();
@@ -194,18 +199,9 @@ private slots:
         QCOMPARE(form.Picture1.Picture().Handle() != 0, loaded);
         QCOMPARE(form.SourceFolder, folder == "-" ? QString() : m_folder + folder);
         QCOMPARE(host.prompts, messages);
+        QCOMPARE(host.dialogFolders.value(host.dialogFolders.size() - 1, "-"),
+                 dialog == "~" ? QDir::homePath() : dialog == "-" ? dialog : m_folder + dialog);
         QVERIFY(host.untrapped.isEmpty());
-    }
-
-    // The open dialog starts in the folder of the last picture loaded, and
-    // before any in the home folder (this test's home has no Pictures).
-    void dialogStartsWhereTheLastPictureWas()
-    {
-        FakeModalHost host;
-        Form1 form;
-        run(form, host, QStringLiteral("choose:sub/blue.bmp choose:text.jpg choose:"));
-        QCOMPARE(host.dialogFolders,
-                 (QStringList{QDir::homePath(), m_folder + "sub/", m_folder + "sub/"}));
     }
 
     void cuts_data()
