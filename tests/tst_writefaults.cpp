@@ -115,7 +115,10 @@ private slots:
         // $PPID is this test; 13000 bytes let a part of tile 1 through.
         row("file size limit: short write", 1, EFBIG,
             "prlimit --pid $PPID --fsize=13000:", "prlimit --pid $PPID --fsize=unlimited:");
+        // The bind covers the folder's name; our working folder is the one
+        // beneath, hence "../pictures" to find the mount again.
         row("as root: read-only mount", 1, EROFS, "mount --bind -o ro . .", "umount ../pictures");
+        // Fills the file system, then frees room for a part of tile 1.
         row("as root: full disk, short write", 1, ENOSPC,
             "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler",
             "rm ../filler");
