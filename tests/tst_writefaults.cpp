@@ -1,51 +1,42 @@
 // Writing the nine tiles onto file systems that fail under it, and a commit
 // whose rename fails at each of the nine steps.  Every fault must give a
-// SaveError naming the file with a Chinese reason, leave the folder exactly
-// as it was (old tiles byte for byte, nothing hidden left behind), and the
-// next attempt after the fault is gone must write tiles byte for byte as
-// Qt's own BMP writer does, and remove what crashed cuts left.  The cases that mount or set
-// attributes need root in a private mount namespace (run-with-private-mounts.sh, which also drops
-// root's overriding of file permissions, so read-only files bind).
+// SaveError naming the file with a Chinese reason and leave the folder
+// exactly as it was (old tiles byte for byte, nothing hidden left behind);
+// the next attempt, once the fault is gone, must write tiles byte for byte
+// as Qt's own BMP writer does and remove what crashed cuts left.  Run it
+// through run-with-private-mounts.sh: the cases that mount or set attributes
+// need root in a private mount namespace, and as root the read-only cases
+// need the overriding of file permissions dropped.
 
 #include "platform/StagedPictures.h"
 #include "platform/SystemErrorText.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <climits>
 #include <csignal>
-#include <map>
 #include <optional>
-
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-using platform::SaveError;
 
 namespace {
 
-// Names and contents of everything in a folder, hidden files included.
-std::map<QString, QByteArray> snapshot(const QString& folder)
+// Names and contents of everything in the current folder, hidden files included.
+QMap<QString, QByteArray> snapshot()
 {
-    std::map<QString, QByteArray> entries;
+    QMap<QString, QByteArray> entries;
     const auto filter = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QFileInfo& info : QDir(folder).entryInfoList(filter)) {
+    for (const QFileInfo& info : QDir().entryInfoList(filter)) {
         QFile file(info.filePath());
-        entries[info.fileName()] = info.isFile() && file.open(QIODevice::ReadOnly)
-                                       ? file.readAll()
-                                       : QByteArray("not a readable file");
+        entries[info.fileName()] =
+            info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : "not a file";
     }
     return entries;
 }
 
 // Tile n: widths that need every padding of a row, and the last tiles large
-// enough to be written in several pieces.
+// enough to be written in several pieces.  Tile 1 is 26694 bytes.
 QImage tileImage(int n)
 {
     QImage image(97 * n + 1, 90 * n, QImage::Format_RGB32);
@@ -55,168 +46,120 @@ QImage tileImage(int n)
     return image;
 }
 
-QByteArray qtBitmap(const QImage& image)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "bmp");
-    return buffer.data();
-}
-
-bool run(const QString& program, const QStringList& arguments)
-{
-    return QProcess::execute(program, arguments) == 0;
-}
-
 } // namespace
 
+// The current folder is the tiles' folder, "pictures" at the root of a file
+// system of its own when we may mount one.
 class TestWriteFaults : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void faultLeavesFolderAsItWas_data();
-    void faultLeavesFolderAsItWas();
-
-private:
+    static bool shell(const QString& line) { return QProcess::execute("sh", {"-c", line}) == 0; }
     QString tile(int n) const { return m_folder + QStringLiteral("/%1.jpg").arg(n); }
 
     // Stages the nine tiles; the hidden file of tile `vanish` is removed
     // before the commit, which makes its rename fail.
-    std::optional<SaveError> saveAll(int vanish = 0)
+    std::optional<platform::SaveError> saveAll(int vanish = 0)
     {
         try {
             platform::StagedPictures files;
             for (int n = 1; n <= 9; ++n)
                 files.SavePicture(platform::Picture(tileImage(n)), tile(n));
-            const auto staged = QDir(m_folder).entryList({QStringLiteral(".%1.jpg.*").arg(vanish)},
-                                                         QDir::Files | QDir::Hidden);
-            if (vanish && (staged.size() != 1 || !QFile::remove(m_folder + "/" + staged[0])))
-                return SaveError(SaveError::FileNotFound, "staged file not found");
+            if (vanish) shell(QStringLiteral("rm .%1.jpg.*").arg(vanish));
             files.Commit();
             return std::nullopt;
-        } catch (const SaveError& e) {
+        } catch (const platform::SaveError& e) {
             return e;
         }
     }
 
-    const bool m_canMount = qEnvironmentVariableIsSet("TESSARINE_PRIVATE_MOUNTS") && geteuid() == 0;
-    std::unique_ptr<QTemporaryDir> m_base;
-    QString m_fs, m_folder;
+    // Set by run-with-private-mounts.sh when it runs us as root in a mount namespace of our own.
+    const bool m_canMount = qEnvironmentVariableIsSet("TESSARINE_PRIVATE_MOUNTS");
+    std::unique_ptr<QTemporaryDir> m_fs;
+    QString m_folder;
+
+private slots:
+    // Old tiles where the odd ones go, so that a failing commit has both
+    // old files to put back and new names to remove again.
+    void init()
+    {
+        signal(SIGXFSZ, SIG_IGN); // a write past the size limit must fail, not end the test
+        m_fs = std::make_unique<QTemporaryDir>();
+        if (m_canMount) QVERIFY(shell("mount -t tmpfs -o size=16m tessarine " + m_fs->path()));
+        m_folder = m_fs->filePath("pictures");
+        QVERIFY(QDir().mkdir(m_folder) && QDir::setCurrent(m_folder));
+        QVERIFY(shell("for n in 1 3 5 7 9; do echo old tile $n > $n.jpg; done"));
+    }
+
+    void cleanup()
+    {
+        if (m_canMount) shell("umount --lazy --recursive " + m_fs->path());
+    }
+
+    // Each fault is made and undone by shell commands in the tiles' folder;
+    // without them, the rename of that tile fails instead.
+    void faultLeavesFolderAsItWas_data()
+    {
+        QTest::addColumn<int>("failing"); // the tile the error must name
+        QTest::addColumn<int>("error");   // whose text the reason must be; 0: not a plain file
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("undo");
+        const auto row = [](const char* name, int failing, int error, QString fault, QString undo) {
+            QTest::newRow(name) << failing << error << fault << undo;
+        };
+        row("read-only tile 3", 3, EACCES, "chmod a-w 3.jpg", "chmod u+w 3.jpg");
+        row("read-only folder", 1, EACCES, "chmod a-w .", "chmod u+w .");
+        row("tile 4 is a folder", 4, EISDIR, "mkdir 4.jpg", "rmdir 4.jpg");
+        row("tile 6 is a FIFO", 6, 0, "mkfifo 6.jpg", "rm 6.jpg");
+        row("folder moved away", 1, ENOENT, "mv ../pictures ../gone", "mv ../gone ../pictures");
+        // $PPID is this test; 13000 bytes let a part of tile 1 through.
+        row("file size limit: short write", 1, EFBIG,
+            "prlimit --pid $PPID --fsize=13000:", "prlimit --pid $PPID --fsize=unlimited:");
+        // The bind covers the folder's name; our working folder is the one
+        // beneath, hence "../pictures" to find the mount again.
+        row("as root: read-only mount", 1, EROFS, "mount --bind -o ro . .", "umount ../pictures");
+        // Fills the file system, then frees room for a part of tile 1.
+        row("as root: full disk, short write", 1, ENOSPC,
+            "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler",
+            "rm ../filler");
+        row("as root: immutable tile 7", 7, EPERM, "chattr +i 7.jpg", "chattr -i 7.jpg");
+        for (int n = 1; n <= 9; ++n)
+            row(qPrintable(QStringLiteral("rename %1 of 9 fails").arg(n)), n, ENOENT, {}, {});
+    }
+
+    void faultLeavesFolderAsItWas()
+    {
+        QFETCH(int, failing);
+        QFETCH(int, error);
+        QFETCH(QString, fault);
+        QFETCH(QString, undo);
+        if (QByteArray(QTest::currentDataTag()).startsWith("as root") && !m_canMount)
+            QSKIP("needs root in a private mount namespace");
+        QVERIFY2(shell(fault), qPrintable(fault));
+        const auto before = snapshot();
+        const auto failure = saveAll(fault.isEmpty() ? failing : 0);
+        const auto after = snapshot();
+        QVERIFY2(shell(undo), qPrintable(undo));
+        QVERIFY(failure);
+        QCOMPARE(failure->path(), tile(failing));
+        const QString why = failure->description();
+        QVERIFY2(!why.isEmpty() && !why.contains(QRegularExpression("[A-Za-z]")), qPrintable(why));
+        if (error != 0) QCOMPARE(why, platform::systemErrorText(error));
+        QVERIFY(after == before);
+
+        // Hidden files of a cut that crashed go with the next save (no process
+        // has the largest process id); those of a cut still running (process
+        // 1 always is) stay.  Then the folder holds the nine tiles and that one.
+        QVERIFY(shell("touch .1.jpg.tessarine-2147483647-1.new .2.jpg.tessarine-1-1.old"));
+        const auto retry = saveAll();
+        QVERIFY2(!retry, retry ? qPrintable(retry->description()) : "");
+        QVERIFY(QFile::remove(".2.jpg.tessarine-1-1.old"));
+        QCOMPARE(snapshot().size(), 9);
+        for (int n = 1; n <= 9; ++n)
+            QVERIFY(tileImage(n).save("../qt.bmp") &&
+                    shell(QStringLiteral("cmp ../qt.bmp %1.jpg").arg(n)));
+    }
 };
-
-void TestWriteFaults::init()
-{
-    m_base = std::make_unique<QTemporaryDir>();
-    m_fs = m_base->filePath("fs");
-    m_folder = m_fs + "/pictures";
-    QVERIFY(QDir().mkdir(m_fs));
-    if (m_canMount) QVERIFY(run("mount", {"-t", "tmpfs", "-o", "size=16m", "tessarine", m_fs}));
-    QVERIFY(QDir().mkdir(m_folder));
-}
-
-void TestWriteFaults::cleanup()
-{
-    if (m_canMount) run("umount", {"--lazy", "--recursive", m_fs});
-    QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    m_base.reset();
-}
-
-void TestWriteFaults::faultLeavesFolderAsItWas_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("failing"); // the tile the error must name
-    QTest::addColumn<int>("error");   // whose text the reason must be; 0: not a plain file
-    QTest::newRow("read-only tile 3") << "read-only tile" << 3 << EACCES;
-    QTest::newRow("read-only folder") << "read-only folder" << 1 << EACCES;
-    QTest::newRow("tile 5 is a folder") << "folder" << 5 << EISDIR;
-    QTest::newRow("tile 6 is a FIFO") << "FIFO" << 6 << 0;
-    QTest::newRow("folder removed") << "removed" << 1 << ENOENT;
-    QTest::newRow("file size limit: short write") << "size limit" << 1 << EFBIG;
-    QTest::newRow("read-only mount") << "mount: read-only" << 1 << EROFS;
-    QTest::newRow("full disk: short write") << "mount: full" << 1 << ENOSPC;
-    QTest::newRow("immutable tile 4") << "mount: immutable" << 4 << EPERM;
-    for (int n = 1; n <= 9; ++n) {
-        QTest::addRow("rename %d of 9 fails", n) << "rename" << n << ENOENT;
-        QTest::addRow("rename %d of 9 fails, no old tiles", n) << "rename, new" << n << ENOENT;
-    }
-}
-
-void TestWriteFaults::faultLeavesFolderAsItWas()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, failing);
-    QFETCH(int, error);
-    if (fault.startsWith("mount") && !m_canMount) QSKIP("needs root in a private mount namespace");
-    for (int n = 1; n <= 9 && fault != "rename, new"; ++n) {
-        QFile file(tile(n));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old tile " + QByteArray::number(n)));
-    }
-    const QString readOnly = fault == "read-only folder" ? m_folder : tile(failing);
-    const QString filler = m_fs + "/filler";
-    const qint64 halfTile = qtBitmap(tileImage(1)).size() / 2;
-    rlimit original{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
-    if (fault.startsWith("read-only")) {
-        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
-        if (access(QFile::encodeName(readOnly).constData(), W_OK) == 0)
-            QSKIP("permissions do not bind: run through run-unprivileged.sh");
-    }
-    if (fault == "folder") QVERIFY(QFile::remove(tile(failing)) && QDir().mkdir(tile(failing)));
-    if (fault == "FIFO")
-        QVERIFY(QFile::remove(tile(failing)) &&
-                mkfifo(QFile::encodeName(tile(failing)).constData(), 0644) == 0);
-    if (fault == "removed") QVERIFY(QDir(m_folder).removeRecursively());
-    if (fault == "mount: read-only")
-        QVERIFY(run("mount", {"--bind", "-o", "ro", m_folder, m_folder}));
-    if (fault == "mount: immutable") QVERIFY(run("chattr", {"+i", tile(failing)}));
-    if (fault == "mount: full") { // room for half of tile 1: its first write stops part-way
-        QFile file(filler);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (file.write(QByteArray(4096, 'f')) == 4096) {
-        }
-        QVERIFY(file.resize(file.size() - halfTile));
-    }
-    if (fault == "size limit") {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit half{rlim_t(halfTile), original.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &half), 0);
-    }
-    const auto before = snapshot(m_folder);
-
-    const std::optional<SaveError> failure = saveAll(fault.startsWith("rename") ? failing : 0);
-    setrlimit(RLIMIT_FSIZE, &original);
-    QVERIFY(failure);
-    QCOMPARE(failure->path(), tile(failing));
-    const QString why = failure->description();
-    QVERIFY2(!why.isEmpty() && !why.contains(QRegularExpression("[A-Za-z]")), qPrintable(why));
-    if (error != 0) QCOMPARE(why, platform::systemErrorText(error));
-    QVERIFY(snapshot(m_folder) == before);
-
-    if (fault.startsWith("read-only"))
-        QVERIFY(QFile::setPermissions(readOnly,
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    if (fault == "folder") QVERIFY(QDir().rmdir(tile(failing)));
-    if (fault == "FIFO") QVERIFY(QFile::remove(tile(failing)));
-    if (fault == "removed") QVERIFY(QDir().mkdir(m_folder));
-    if (fault == "mount: read-only") QVERIFY(run("umount", {m_folder}));
-    if (fault == "mount: immutable") QVERIFY(run("chattr", {"-i", tile(failing)}));
-    if (fault == "mount: full") QVERIFY(QFile::remove(filler));
-    // Hidden files of a cut that crashed go with the next save (no process
-    // has the largest process id); those of a cut still running stay.
-    const QString ended = m_folder + QStringLiteral("/.1.jpg.tessarine-%1-1.new").arg(INT_MAX);
-    const QString running = m_folder + QStringLiteral("/.2.jpg.tessarine-%1-1.old").arg(getpid());
-    QVERIFY(QFile(ended).open(QIODevice::WriteOnly) && QFile(running).open(QIODevice::WriteOnly));
-    const std::optional<SaveError> retry = saveAll();
-    QVERIFY2(!retry, retry ? qPrintable(retry->description()) : "");
-    QVERIFY(!QFile::exists(ended) && QFile::remove(running));
-    const auto after = snapshot(m_folder);
-    QCOMPARE(after.size(), std::size_t(9));
-    for (int n = 1; n <= 9; ++n)
-        QVERIFY2(after.at(QStringLiteral("%1.jpg").arg(n)) == qtBitmap(tileImage(n)), "tile bytes");
-}
 
 QTEST_GUILESS_MAIN(TestWriteFaults)
 #include "tst_writefaults.moc"
