@@ -7,15 +7,8 @@
 #include "support/FakeModalHost.h"
 #include "support/TestPictures.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QFrame>
-#include <QMap>
-#include <QPainter>
-#include <QCheckBox>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <new>
 #include <system_error>

@@ -11,11 +11,7 @@
 #include "platform/StagedPictures.h"
 #include "platform/SystemErrorText.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 #include <optional>
