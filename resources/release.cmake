@@ -74,7 +74,7 @@ install(FILES "${release_out}/tessarine.1.gz" DESTINATION "${CMAKE_INSTALL_MANDI
 
 # The Debian package (tools/package.sh builds it). Depends: what dpkg-shlibdeps finds in
 # the linked libraries, plus what the program loads at run time that nothing links: the
-# xcb platform plug-in, Qt's image-format and SVG plug-ins (EMF is drawn through SVG),
+# xcb platform plug-in, Qt's image-format plug-ins (TIFF, WebP ...),
 # Qt's own Chinese translations, a CJK font for the captions and the fonts libwmf draws
 # metafile text with.
 set(CPACK_GENERATOR DEB)
@@ -92,7 +92,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, qt6-image-formats-plugins, libqt6svg6, qt6-translations-l10n, fonts-noto-cjk, fonts-urw-base35")
+    "qt6-qpa-plugins, qt6-image-formats-plugins, qt6-translations-l10n, fonts-noto-cjk, fonts-urw-base35")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_STRIP_FILES ON)
