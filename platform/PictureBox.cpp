@@ -34,7 +34,7 @@ bool isWhole(double value)
 
 // A part of the picture that is whole pixels and exactly as large as the
 // drawing area: the tile of a picture whose sides divide by three.  Its rows
-// are copied as they are, nothing is resampled.  The sizes come from whole
+// are taken as they are, nothing is resampled.  The sizes come from whole
 // numbers of twips through exact divisions, so no tolerance is needed.
 bool isExactCopy(const QImage& image, const QRectF& target, const QRectF& source, QSize area)
 {

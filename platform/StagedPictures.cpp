@@ -208,9 +208,7 @@ StagedPictures::~StagedPictures()
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        for (const auto& staged : m_staged) {
-            if (staged->error != 0) throw saveError(staged->error, staged->path);
-        }
+        if (const Staged* failed = firstFailed()) throw saveError(failed->error, failed->path);
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
@@ -268,9 +266,7 @@ void StagedPictures::Commit()
 {
     try {
         waitForWriter();
-        for (const auto& staged : m_staged) {
-            if (staged->error != 0) throw saveError(staged->error, staged->path);
-        }
+        if (const Staged* failed = firstFailed()) throw saveError(failed->error, failed->path);
         for (const auto& staged : m_staged) {
             // The file being replaced gets a second name first, so it can be
             // put back.  Where hard links are not to be had, it is moved
@@ -344,15 +340,19 @@ void StagedPictures::waitForWriter() noexcept
 void StagedPictures::fail(const SaveError& failure)
 {
     waitForWriter();
-    SaveError earliest = failure;
-    for (const auto& staged : m_staged) {
-        if (staged->error != 0) {
-            earliest = saveError(staged->error, staged->path);
-            break;
-        }
-    }
+    const Staged* failed = firstFailed();
+    const SaveError earliest = failed ? saveError(failed->error, failed->path) : failure;
     discard();
     throw earliest;
+}
+
+// The earliest file the writer could not write, if any.
+const StagedPictures::Staged* StagedPictures::firstFailed() const
+{
+    for (const auto& staged : m_staged) {
+        if (staged->error != 0) return staged.get();
+    }
+    return nullptr;
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets

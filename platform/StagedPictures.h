@@ -59,6 +59,7 @@ private:
     Piece& freePiece();
     void waitForWriter() noexcept;
     [[noreturn]] void fail(const SaveError& failure);
+    [[nodiscard]] const Staged* firstFailed() const;
     void rollBack() noexcept;
     void discard() noexcept;
 
