@@ -2,8 +2,6 @@
 
 #include "platform/DataObject.h"
 
-#include <QString>
-
 #include <functional>
 #include <memory>
 
