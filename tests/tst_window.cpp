@@ -56,12 +56,10 @@ class TstWindow : public QObject
             if (verb == "choose") { // "choose:" cancels
                 host.choices << (arg.isEmpty() ? QString() : path(arg));
                 form.Command1_Click();
-            } else if (verb == "drop") { // of files and web addresses
-                QList<QUrl> urls;
-                for (const QString& name : arg.split(QLatin1Char(','), Qt::SkipEmptyParts))
-                    urls << (name.contains("://") ? QUrl(name) : QUrl::fromLocalFile(path(name)));
+            } else if (verb == "drop") { // files and web addresses, as the preview's drop events
                 QMimeData data;
-                data.setUrls(urls);
+                for (const QString& name : arg.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                    data.setUrls(data.urls() << (name.contains("://") ? QUrl(name) : QUrl::fromLocalFile(path(name))));
                 QDragEnterEvent enter(QPoint(60, 60), Qt::CopyAction, &data, Qt::LeftButton, {});
                 QDropEvent drop(QPointF(60, 60), Qt::CopyAction, &data, Qt::LeftButton, {});
                 QApplication::sendEvent(form.widget()->findChild<QFrame*>(), &enter);

@@ -51,26 +51,16 @@ QByteArray made(const QString& command, const QList<QImage>& inputs)
 QImage resampled(const QImage& picture, const QRectF& part, QSize size)
 {
     const double sx = size.width() / part.width(), sy = size.height() / part.height();
-    const QString command =
-        QStringLiteral("convert 1 -filter point -interpolate bilinear -virtual-pixel edge -define "
-                       "distort:viewport=%1x%2+0+0 -distort AffineProjection %3,0,0,%4,%5,%6 bmp:out")
-            .arg(size.width())
-            .arg(size.height())
-            .arg(sx, 0, 'g', 17)
-            .arg(sy, 0, 'g', 17)
-            .arg(-part.x() * sx, 0, 'g', 17)
-            .arg(-part.y() * sy, 0, 'g', 17);
-    return QImage::fromData(made(command, {picture})).convertToFormat(QImage::Format_RGB32);
+    return QImage::fromData(made(QString::asprintf("convert 1 -filter point -interpolate bilinear -virtual-pixel edge -define distort:viewport=%dx%d -distort AffineProjection %.17g,0,0,%.17g,%.17g,%.17g bmp:out",
+                                                   size.width(), size.height(), sx, sy, -part.x() * sx, -part.y() * sy), {picture}));
 }
 
 int difference(const QImage& a, const QImage& b)
 {
     int worst = a.size() == b.size() ? 0 : 256;
     for (int y = 0; y < a.height() && worst < 256; ++y)
-        for (int x = 0; x < a.width(); ++x)
-            for (const int shift : {0, 8, 16})
-                worst = std::max(worst, std::abs(int(a.pixel(x, y) >> shift & 0xFF) -
-                                                 int(b.pixel(x, y) >> shift & 0xFF)));
+        for (int x = 0; x < a.width() * 3; ++x) // each channel of each pixel
+            worst = std::max(worst, std::abs(int(a.pixel(x / 3, y) >> x % 3 * 8 & 0xFF) - int(b.pixel(x / 3, y) >> x % 3 * 8 & 0xFF)));
     return worst;
 }
 

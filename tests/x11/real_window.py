@@ -46,9 +46,8 @@ def windows(title=""):  # the program's mapped top-level windows whose title mat
 
 
 def new_box(title, what, click=None):  # WHAT: the one new window titled TITLE, with the focus
-    if click:  # made by a click at client x, y in the main window, once the others have gone
-        poll(lambda: windows() == [win], f"before {what}: the other windows close")
-        xdo("mousemove", "--window", win.id, *click, "click", 1)
+    if click:  # made by a click at client x, y in the main window
+        act("mousemove", "--window", win.id, *click, "click", 1)
     focus = lambda: d.get_input_focus().focus
     return poll(lambda: [w for w in windows(title) if w != win] == [focus()] and focus(), what)
 
@@ -106,11 +105,11 @@ def cut_and_check(what, path, w, h, click=(340, 21)):  # "生成图片", then th
     xdo("key", "Return")
 
 
-def keys(*names):  # typed into the main window once the others have gone, as a person would
-    poll(lambda: windows() == [win], f"before {names}: the other windows close")
+def act(*args):  # xdotool ARGS once the other windows have gone and the main one has the focus
+    poll(lambda: windows() == [win], f"before {args}: the other windows close")
     win.set_input_focus(X.RevertToParent, X.CurrentTime)
     d.sync()
-    names and xdo("key", *names)
+    xdo(*args)
 
 
 def choose(path, what):  # "选择图片", then PATH and Return typed into the dialog
@@ -156,12 +155,12 @@ try:
 
     # Keyboard only, once a window manager would give the window the focus: the preview has
     # it at start, then come 选择图片, 生成图片 and 效果预览, whose grid shows over the picture.
-    keys("Tab", "Return")
+    act("key", "Tab", "Return")
     new_box("", "Tab and Return at start: the open dialog")
     xdo("key", "Escape")
-    keys("Tab", "Return")
+    act("key", "Tab", "Return")
     cut_and_check("Tab and Return on 生成图片: the picture given on the command line", *one, None)
-    keys("Tab", "space")
+    act("key", "Tab", "space")
     poll(lambda: win.get_image(134, 107, 1, 1, X.ZPixmap, 0xFFFFFFFF).data[:3] == b"\xff" * 3, "Space: the grid")
 
     # Offered again later: should the wrong file be taken, its tiles' size or a warning shows.
@@ -180,8 +179,7 @@ try:
     check(said == "图片格式错误", f"a text file named x.jpg: the box 警告： says {said}")
     xdo("key", "Return")
     poll(lambda: windows() == [win], "the warning closes on Return")
-    keys()
-    xdo("mousemove", "--window", win.id, 200, 245)
+    act("mousemove", "--window", win.id, 200, 245)
     tip = poll(lambda: [w for w in windows() if w != win], "a tooltip over the preview")[0]
     kind = tip.get_full_property(atom("_NET_WM_WINDOW_TYPE"), X.AnyPropertyType).value[0]
     check(kind == atom("_NET_WM_WINDOW_TYPE_TOOLTIP"), "a tooltip shows over the preview")
