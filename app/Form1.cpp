@@ -45,38 +45,43 @@ void Form1::Command1_Click()
         CommonDialog1.setInitDir(SourceFolder);
         CommonDialog1.ShowOpen();
         if (CommonDialog1.FileName() == QString()) return;
-        loadPictureFile(CommonDialog1.FileName());
+        loadPictureFile(DataObject({CommonDialog1.FileName()}));
     } catch (const RuntimeError& error) {
         loadFailed(error.description());
     }
 }
 
-// A file dropped on the preview; only the first of several is loaded.
+// A file dropped on the preview, or named on the command line; only the
+// first of several is loaded.
 void Form1::p1_OLEDragDrop(DataObject& Data)
 {
     try {
-        loadPictureFile(Data.Files(1));
+        loadPictureFile(Data);
     } catch (const RuntimeError& error) {
         loadFailed(error.description());
     }
 }
 
-// The old picture is let go before the new one is decoded, so that two
-// full-size pictures are never held at once.  The file is decoded once: the
-// preview and the full-size copy that is cut come from the same picture.
-// Picture1's picture marks it as loaded.
-void Form1::loadPictureFile(const QString& path)
+// The first file of `data`, chosen or dropped.  The old picture is let go
+// first, before the data is read: two full-size pictures are never held at
+// once, and data without a file leaves nothing shown and nothing loaded.
+// The file is decoded once: the preview and the full-size copy that is cut
+// come from the same picture.  Picture1's picture marks it as loaded.
+void Form1::loadPictureFile(const DataObject& data)
 {
     BusyCursor busy;
     p1.setPicture(LoadPicture());
     Picture3.setPicture(LoadPicture());
     Picture1.setPicture(Nothing);
+    p1.setAccessibleDescription(QStringLiteral("未载入图片"));
+    const QString path = data.Files(1);
     const Picture picture = LoadPicture(path);
     p1.PaintPicture(picture, 0, 0, p1.ScaleWidth(), p1.ScaleHeight());
     Picture3.setPicture(picture);
     Picture1.setPicture(Picture3.Image());
     SourceFolder = path.left(path.lastIndexOf(PathSeparator()) + 1);
     SourcePath = path;
+    p1.setAccessibleDescription(QStringLiteral("已载入图片：") + path.mid(SourceFolder.size()));
 }
 
 void Form1::loadFailed(const QString& reason)

@@ -45,7 +45,7 @@ public:
 
 private:
     void InitializeComponent();
-    void loadPictureFile(const QString& path);
+    void loadPictureFile(const platform::DataObject& data);
     void loadFailed(const QString& reason);
     [[nodiscard]] bool pictureLoaded() const;
     [[nodiscard]] bool loadedPictureIsATile() const;

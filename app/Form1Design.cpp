@@ -43,6 +43,8 @@ void Form1::InitializeComponent()
 
     p1.Move(0, 675, 6000, 6000); // sunken 2 px frame: 396 x 396 px inside
     p1.setToolTipText(QStringLiteral("您可以直接把图片拖到这里."));
+    p1.setAccessibleName(QStringLiteral("图片预览"));
+    p1.setAccessibleDescription(QStringLiteral("未载入图片"));
     p1.setUserScale(6000, 5940);
     p1.setOLEDropMode(1);
     p1.setTabIndex(0);

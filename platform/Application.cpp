@@ -1,8 +1,13 @@
 #include "platform/Application.h"
 
+#include "platform/RuntimeError.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 #include <csignal>
@@ -10,11 +15,26 @@
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
-    : m_app(std::make_unique<QApplication>(argc, argv)),
-      m_translator(std::make_unique<QTranslator>())
+    : m_translator(std::make_unique<QTranslator>())
 {
     QApplication::setApplicationName(name);
+    QApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Cuts a picture into nine tiles beside it."));
+    const QCommandLineOption help = parser.addHelpOption(), version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("picture"), QStringLiteral("A picture to load."),
+                                 QStringLiteral("[picture]"));
+    // --help and --version answer without a display; the rest waits until
+    // Qt has taken its own options (-platform …) away.
+    parser.parse(QStringList(argv, argv + argc));
+    if (parser.isSet(help) || parser.isSet(version)) {
+        const QCoreApplication console(argc, argv); // names the program in the usage line
+        parser.isSet(help) ? parser.showHelp() : parser.showVersion();
+    }
+    m_app = std::make_unique<QApplication>(argc, argv);
+    parser.process(*m_app);
+    m_picture = parser.positionalArguments().value(0);
 #ifdef SIGXFSZ
     // A tile that would pass the user's file-size limit is a failed write
     // with a reason, not the end of the program.
@@ -29,8 +49,13 @@ Application::Application(int& argc, char** argv, const QString& name)
 
 Application::~Application() = default;
 
-int Application::exec()
+// A picture named on the command line ("Open with") is handed to `dropped`
+// as a drop of that one file, once the window shows.
+int Application::exec(const std::function<void(DataObject&)>& dropped)
 {
+    DataObject data({QDir::toNativeSeparators(QDir::current().absoluteFilePath(m_picture))});
+    if (!m_picture.isEmpty())
+        QTimer::singleShot(0, m_app.get(), [&] { dispatchEvent([&] { dropped(data); }); });
     return QApplication::exec();
 }
 

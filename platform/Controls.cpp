@@ -52,20 +52,11 @@ void ButtonControl::setTabIndex(int index)
     Form::setTabIndex(m_button, index);
 }
 
-namespace {
-
-QPushButton* autoDefault(QPushButton* button)
+CommandButton::CommandButton(Form& form)
+    : ButtonControl(new QPushButton(form.widget()), &QAbstractButton::clicked)
 {
     // An auto-default button is pressed by Return while it has the focus.
-    button->setAutoDefault(true);
-    return button;
-}
-
-} // namespace
-
-CommandButton::CommandButton(Form& form)
-    : ButtonControl(autoDefault(new QPushButton(form.widget())), &QAbstractButton::clicked)
-{
+    static_cast<QPushButton*>(m_button)->setAutoDefault(true);
 }
 
 // toggled, not clicked: a value set from code raises Click too, and a

@@ -5,7 +5,8 @@
 
 namespace platform {
 
-// What was dropped: the list of dropped files' full paths, if it held files.
+// What was dropped, entry by entry: a file by its full path, anything else
+// (a web address) as an empty entry.
 class DataObject
 {
 public:
@@ -13,7 +14,7 @@ public:
     explicit DataObject(QStringList files) : m_files(std::move(files)) {}
 
     // The dropped file at `index`, counted from 1.  Data without that many
-    // files raises a run-time error.
+    // entries, or whose entry there is not a file, raises a run-time error.
     [[nodiscard]] QString Files(int index) const;
 
 private:

@@ -246,10 +246,9 @@ protected:
 
     void dropEvent(QDropEvent* event) override
     {
-        QStringList files;
-        for (const QUrl& url : event->mimeData()->urls()) {
-            if (url.isLocalFile()) files << QDir::toNativeSeparators(url.toLocalFile());
-        }
+        QStringList files; // a web address is an entry, but not a file
+        for (const QUrl& url : event->mimeData()->urls())
+            files << (url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : QString());
         event->acceptProposedAction();
         // The handler may wait in a message box; let the other program's
         // drag finish first instead of holding it until the box closes.
@@ -284,6 +283,16 @@ void VisiblePictureBox::setUserScale(double width, double height)
 void VisiblePictureBox::setToolTipText(const QString& text)
 {
     m_widget->setToolTip(text);
+}
+
+void VisiblePictureBox::setAccessibleName(const QString& name)
+{
+    m_widget->setAccessibleName(name);
+}
+
+void VisiblePictureBox::setAccessibleDescription(const QString& description)
+{
+    m_widget->setAccessibleDescription(description);
 }
 
 void VisiblePictureBox::setTabIndex(int index)

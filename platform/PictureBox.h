@@ -95,6 +95,9 @@ public:
     // `width` x `height` units span the drawing area.
     void setUserScale(double width, double height);
     void setToolTipText(const QString& text);
+    // What assistive technology says of the preview: its name, and what it shows.
+    void setAccessibleName(const QString& name);
+    void setAccessibleDescription(const QString& description);
     void setTabIndex(int index);
     // 1: a drop raises OLEDragDrop.
     void setOLEDropMode(int mode);

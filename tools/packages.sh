@@ -6,13 +6,12 @@ TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base
     fonts-noto-cjk fonts-urw-base35 libheif-dev libwmf-dev libjpeg62-turbo-dev
     qt6-svg-dev libemf2svg-dev libuemf-dev"
 
-# Running the tests: an X server for the real-window tests, tools that make
-# fixtures and test write faults, the fuzzer's compiler, the corpus of
-# broken pictures from Debian's test packages, and the Windows resource
-# compiler for the resource script.
-TESSARINE_TEST_PACKAGES="xvfb xauth x11-utils xdotool python3-xlib libxcb1-dev libx11-dev
-    imagemagick libjpeg-turbo-progs libjpeg62-turbo-dev libvips-tools util-linux mount e2fsprogs clang
-    libclang-rt-14-dev binutils-mingw-w64-x86-64 desktop-file-utils
+# Running the tests: an X server and an X client for the real-window test,
+# tools that make fixtures and test write faults (unshare, mount, chattr),
+# the fuzzer's compiler, the corpus of broken pictures from Debian's test
+# packages, and the checkers of the Debian package and its desktop files.
+TESSARINE_TEST_PACKAGES="xvfb xauth xdotool python3-xlib imagemagick libvips-tools
+    util-linux mount e2fsprogs clang libclang-rt-14-dev desktop-file-utils
     libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc
     lintian appstream"
 

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 # shellcheck disable=SC2086
 tessarine_install $TESSARINE_BUILD_PACKAGES $TESSARINE_TEST_PACKAGES
-jobs=$(nproc)
+jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test -j "$jobs"
@@ -18,7 +18,7 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1" \
 LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE nosanitize
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 # The Debian package: built, installed into this machine, run and removed again. It
 # changes /usr, so it runs only as root and otherwise says it was skipped.

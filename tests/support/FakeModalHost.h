@@ -15,9 +15,11 @@ public:
     FakeModalHost() : m_previous(platform::setModalHost(this)) {}
     ~FakeModalHost() override { platform::setModalHost(m_previous); }
 
-    void messageBox(const QString& prompt, int, const QString&, const QString& detail) override
+    void messageBox(const QString& prompt, int buttons, const QString& title,
+                    const QString& detail) override
     {
         prompts << prompt;
+        boxes << QStringLiteral("%1 %2 %3").arg(buttons).arg(title, prompt);
         details << detail;
     }
 
@@ -34,6 +36,7 @@ public:
 
     QStringList choices;
     QStringList prompts;       // of the message boxes shown, in order
+    QStringList boxes;         // the same boxes as "buttons title prompt"
     QStringList details;       // their smaller second texts
     QStringList untrapped;     // "number description" of each untrapped error
     QStringList dialogFolders; // where each open dialog started

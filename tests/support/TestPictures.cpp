@@ -1,6 +1,8 @@
 #include "support/TestPictures.h"
 
 #include <QBuffer>
+#include <QProcess>
+#include <QTemporaryDir>
 
 namespace testpictures {
 
@@ -33,6 +35,33 @@ QByteArray encode(const QImage& image, const char* format)
     QByteArray bytes;
     QBuffer buffer(&bytes);
     return image.save(&buffer, format, 100) ? bytes : QByteArray(); // the writer opens the buffer
+}
+
+QByteArray made(const QString& command, const QList<QImage>& inputs)
+{
+    QTemporaryDir dir;
+    for (int i = 0; i < inputs.size(); ++i)
+        inputs[i].save(dir.filePath(QString::number(i + 1)), "png");
+    const QString script = QStringLiteral("cd '%1' && %2").arg(dir.path(), command);
+    QFile out(dir.filePath(QStringLiteral("out")));
+    const bool ran = QProcess::execute(QStringLiteral("/bin/sh"), {"-c", script}) == 0;
+    return ran && out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
+}
+
+QImage resampled(const QImage& picture, const QRectF& part, QSize size)
+{
+    const double sx = size.width() / part.width(), sy = size.height() / part.height();
+    return QImage::fromData(made(QString::asprintf("convert 1 -filter point -interpolate bilinear -virtual-pixel edge -define distort:viewport=%dx%d -distort AffineProjection %.17g,0,0,%.17g,%.17g,%.17g bmp:out",
+                                                   size.width(), size.height(), sx, sy, -part.x() * sx, -part.y() * sy), {picture}));
+}
+
+int difference(const QImage& a, const QImage& b)
+{
+    int worst = a.size() == b.size() ? 0 : 256;
+    for (int y = 0; y < a.height() && worst < 256; ++y)
+        for (int x = 0; x < a.width() * 3; ++x) // each channel of each pixel
+            worst = std::max(worst, std::abs(int(a.pixel(x / 3, y) >> x % 3 * 8 & 0xFF) - int(b.pixel(x / 3, y) >> x % 3 * 8 & 0xFF)));
+    return worst;
 }
 
 } // namespace testpictures

@@ -14,4 +14,14 @@ namespace testpictures {
 // Qt's writer ("png", "jpeg", "bmp", "tiff", "webp") at best quality.
 [[nodiscard]] QByteArray encode(const QImage& image, const char* format);
 
+// Runs the shell `command` in a fresh folder holding `inputs` as PNG files "1", "2"...; returns
+// the bytes it left in a file "out", or nothing when it failed.
+[[nodiscard]] QByteArray made(const QString& command, const QList<QImage>& inputs);
+
+// `part` of `picture` drawn at `size` by ImageMagick, independently of Qt: each pixel's centre
+// mapped onto the part and read between its four nearest pixels, the edges repeated.
+[[nodiscard]] QImage resampled(const QImage& picture, const QRectF& part, QSize size);
+// The largest difference of a colour channel between two pictures; 256 if their sizes differ.
+[[nodiscard]] int difference(const QImage& a, const QImage& b);
+
 } // namespace testpictures

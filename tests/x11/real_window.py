@@ -46,9 +46,8 @@ def windows(title=""):  # the program's mapped top-level windows whose title mat
 
 
 def new_box(title, what, click=None):  # WHAT: the one new window titled TITLE, with the focus
-    if click:  # made by a click at client x, y in the main window, once the others have gone
-        poll(lambda: windows() == [win], f"before {what}: the other windows close")
-        xdo("mousemove", "--window", win.id, *click, "click", 1)
+    if click:  # made by a click at client x, y in the main window
+        act("mousemove", "--window", win.id, *click, "click", 1)
     focus = lambda: d.get_input_focus().focus
     return poll(lambda: [w for w in windows(title) if w != win] == [focus()] and focus(), what)
 
@@ -95,8 +94,8 @@ def take_tile(path):  # (kind, width, height, bits per pixel, middle pixel) of a
     return data[:2], w, abs(h), bits, data[i:i + 3][::-1]
 
 
-def cut_and_check(what, path, w, h):  # "生成图片", then the nine tiles beside PATH
-    new_box("^据说打赏作者的人都长的很帅:$", f"{what}: the completion box", (340, 21))
+def cut_and_check(what, path, w, h, click=(340, 21)):  # "生成图片", then the nine tiles beside PATH
+    new_box("^据说打赏作者的人都长的很帅:$", f"{what}: the completion box", click)
     # Each tile is exactly a third of the picture (whose sides divide by 3 here), a 24-bit
     # BMP showing its ninth. One that cannot be read ends the run (OSError, struct.error).
     want = {n: (b"BM", w // 3, h // 3, 24, NINTHS[3 * n - 3:3 * n]) for n in range(1, 10)}
@@ -104,6 +103,13 @@ def cut_and_check(what, path, w, h):  # "生成图片", then the nine tiles besi
     bad = "".join(f"; {n}.jpg is {got[n]}, expected {want[n]}" for n in want if got[n] != want[n])
     check(not bad, f"{what}: nine {w // 3}x{h // 3} tiles beside it, each showing its ninth{bad}")
     xdo("key", "Return")
+
+
+def act(*args):  # xdotool ARGS once the other windows have gone and the main one has the focus
+    poll(lambda: windows() == [win], f"before {args}: the other windows close")
+    win.set_input_focus(X.RevertToParent, X.CurrentTime)
+    d.sync()
+    xdo(*args)
 
 
 def choose(path, what):  # "选择图片", then PATH and Return typed into the dialog
@@ -126,7 +132,8 @@ def box_text(box):
 work = tempfile.mkdtemp(prefix="tessarine-x11-")
 env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "QT_", "DBUS_"))}
 env.update(HOME=work, XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="xcb", LC_ALL="C.UTF-8")
-proc = subprocess.Popen([sys.argv[1]], env=env)
+one = picture("nine.png", 297, 300)  # given on the command line, as "Open with" gives it
+proc = subprocess.Popen([sys.argv[1], one[0]], env=env)
 try:
     # The drag source: a window of ours that owns XdndSelection.
     source = root.create_window(-10, -10, 1, 1, 0, X.CopyFromParent, X.InputOnly)
@@ -146,11 +153,19 @@ try:
     check(wm.flags & 48 == 48 and sizes == (400, 445) * 3 and centred and no_max,
           f"size, min, max {sizes}; at {at.x},{at.y}; Motif hints {motif and motif.value}")
 
+    # Keyboard only, once a window manager would give the window the focus: the preview has
+    # it at start, then come 选择图片, 生成图片 and 效果预览, whose grid shows over the picture.
+    act("key", "Tab", "Return")
+    new_box("", "Tab and Return at start: the open dialog")
+    xdo("key", "Escape")
+    act("key", "Tab", "Return")
+    cut_and_check("Tab and Return on 生成图片: the picture given on the command line", *one, None)
+    act("key", "Tab", "space")
+    poll(lambda: win.get_image(134, 107, 1, 1, X.ZPixmap, 0xFFFFFFFF).data[:3] == b"\xff" * 3, "Space: the grid")
+
     # Offered again later: should the wrong file be taken, its tiles' size or a warning shows.
-    one, first = picture("nine.png", 297, 300), picture("黄 first.png", 150, 90)
+    first = picture("黄 first.png", 150, 90)
     pathlib.Path(work, "x.jpg").write_text("shopping list, not a picture\n")
-    check(xdnd([one[0]], 200, 245), "one picture dropped on the preview is accepted")
-    cut_and_check("one dropped picture", *one)
     check(xdnd([first[0], one[0], f"{work}/x.jpg"], 200, 245), "a drop of three files is accepted")
     check(not xdnd([one[0]], 200, 20), "then a drop on the button strip is refused")
     cut_and_check("three dropped files, then a refused drop: the first cut", *first)
@@ -164,8 +179,12 @@ try:
     check(said == "图片格式错误", f"a text file named x.jpg: the box 警告： says {said}")
     xdo("key", "Return")
     poll(lambda: windows() == [win], "the warning closes on Return")
+    act("mousemove", "--window", win.id, 200, 245)
+    tip = poll(lambda: [w for w in windows() if w != win], "a tooltip over the preview")[0]
+    kind = tip.get_full_property(atom("_NET_WM_WINDOW_TYPE"), X.AnyPropertyType).value[0]
+    check(kind == atom("_NET_WM_WINDOW_TYPE_TOOLTIP"), "a tooltip shows over the preview")
 except (TimeoutError, OSError, struct.error, error.XError, subprocess.CalledProcessError) as e:
-    check(False, f"{e}; the program's windows {windows()}, focus {d.get_input_focus().focus}")
+    check(False, f"{e}; the program's windows {[(w, w.get_wm_name()) for w in windows()]}, focus {d.get_input_focus().focus}")
 finally:
     proc.kill()
     proc.wait()
