@@ -5,8 +5,6 @@
 #include <QLocale>
 #include <QTranslator>
 
-#include <csignal>
-
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
@@ -15,11 +13,6 @@ Application::Application(int& argc, char** argv, const QString& name)
 {
     QApplication::setApplicationName(name);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
-#ifdef SIGXFSZ
-    // A tile that would pass the user's file-size limit is a failed write
-    // with a reason, not the end of the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
     if (m_translator->load(
             QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
             QStringLiteral("qtbase"), QStringLiteral("_"),
