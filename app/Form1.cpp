@@ -112,8 +112,12 @@ void Form1::Command2_Click()
     }
     try {
         cutIntoTiles();
-    } catch (const SaveError& error) {
-        MsgBox(QStringLiteral("图片保存失败：") + error.path() + QLatin1Char('\n') +
+    } catch (const RuntimeError& error) {
+        Picture1.Cls();
+        // A tile that could not be written names itself; memory that ran
+        // out for the canvas names the folder.
+        MsgBox(QStringLiteral("图片保存失败：") +
+                   (error.path().isEmpty() ? SourceFolder : error.path()) + QLatin1Char('\n') +
                    error.description(),
                16, QStringLiteral("警告："));
         return;
@@ -125,6 +129,7 @@ void Form1::Command2_Click()
 // The canvas Picture1 is a third of the picture; each tile's third is drawn
 // on it and saved.  The nine files are put in place only when all nine were
 // written, so a failure leaves the earlier files of those names as they were.
+// The canvas is let go once the tiles are on disk.
 void Form1::cutIntoTiles()
 {
     BusyCursor busy;
@@ -140,6 +145,7 @@ void Form1::cutIntoTiles()
         tileFiles.SavePicture(Picture1.Image(), SourceFolder + tiles::tileFileName(n));
     }
     tileFiles.Commit();
+    Picture1.Cls();
 }
 
 // Show or hide the grid over the preview.  Only showing it needs a picture.

@@ -50,20 +50,14 @@ public:
     }
 
 private:
+    // 16 critical, 32 question, 48 warning, 64 information.
     static QMessageBox::Icon iconFor(int buttons)
     {
-        switch (buttons & 0x70) {
-        case 16:
-            return QMessageBox::Critical;
-        case 32:
-            return QMessageBox::Question;
-        case 48:
-            return QMessageBox::Warning;
-        case 64:
-            return QMessageBox::Information;
-        default:
-            return QMessageBox::NoIcon;
-        }
+        static constexpr QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Critical,
+                                                      QMessageBox::Question, QMessageBox::Warning,
+                                                      QMessageBox::Information};
+        const int index = (buttons & 0x70) >> 4;
+        return index < 5 ? icons[index] : QMessageBox::NoIcon;
     }
 };
 

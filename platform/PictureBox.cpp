@@ -1,5 +1,6 @@
 #include "platform/PictureBox.h"
 
+#include "platform/Background.h"
 #include "platform/Form.h"
 #include "platform/RuntimeError.h"
 
@@ -19,10 +20,18 @@
 namespace platform {
 namespace {
 
+// Qt answers a failed allocation with a null picture; to a handler it is
+// the run-time error "out of memory", which a trap can catch.
+QImage allocated(QImage image)
+{
+    if (image.isNull()) throw RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存不足"));
+    return image;
+}
+
 // A box's background: the window colour of the desktop's theme.
 QImage background(QSize size)
 {
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = allocated(QImage(size, QImage::Format_RGB32));
     image.fill(QGuiApplication::palette().color(QPalette::Window));
     return image;
 }
@@ -73,8 +82,8 @@ QImage reduced(const QImage& image, QSize target)
 {
     const QSize step = image.size().boundedTo(target * 2);
     if (step == image.size())
-        return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage sampled(step, QImage::Format_RGB32);
+        return allocated(image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QImage sampled = allocated(QImage(step, QImage::Format_RGB32));
     std::vector<int> columns(std::size_t(step.width()));
     for (int x = 0; x < step.width(); ++x)
         columns[std::size_t(x)] = int((2 * qint64(x) + 1) * image.width() / (2 * step.width()));
@@ -85,7 +94,7 @@ QImage reduced(const QImage& image, QSize target)
         for (int x = 0; x < step.width(); ++x)
             out[x] = in[columns[std::size_t(x)]];
     }
-    return sampled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return allocated(sampled.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
 } // namespace
@@ -93,22 +102,31 @@ QImage reduced(const QImage& image, QSize target)
 void PictureBox::setPicture(const platform::Picture& picture)
 {
     m_picture = picture;
-    const QImage& image = picture.image();
-    if (m_autoSize && !image.isNull()) m_area = image.size();
-    if (image.isNull()) {
-        m_drawing = QImage();
-    } else if (image.size() == m_area && image.format() == QImage::Format_RGB32) {
-        m_drawing = image; // shared, not copied
-    } else {
-        m_drawing = background(m_area);
-        QPainter(&m_drawing).drawImage(0, 0, image);
-    }
+    if (m_autoSize && !picture.isEmpty()) m_area = picture.image().size();
+    Cls();
+}
+
+void PictureBox::Cls()
+{
+    m_drawing = QImage();
     drawingChanged();
+}
+
+// The drawing as the picture alone makes it: a picture that fills the box
+// exactly is shared, not copied; otherwise it is drawn at the top-left
+// corner of the background.
+QImage PictureBox::pictureOnly() const
+{
+    const QImage& image = m_picture.image();
+    if (image.size() == m_area && image.format() == QImage::Format_RGB32) return image;
+    QImage drawing = background(m_area);
+    if (!image.isNull()) QPainter(&drawing).drawImage(0, 0, image);
+    return drawing;
 }
 
 platform::Picture PictureBox::Image() const
 {
-    return platform::Picture(m_drawing.isNull() ? background(m_area) : m_drawing);
+    return platform::Picture(m_drawing.isNull() ? pictureOnly() : m_drawing);
 }
 
 void PictureBox::setWidth(double width)
@@ -154,7 +172,7 @@ void PictureBox::PaintPicture(const platform::Picture& picture, double X1, doubl
 
 QImage& PictureBox::drawingToPaint()
 {
-    if (m_drawing.isNull()) m_drawing = background(m_area);
+    if (m_drawing.isNull()) m_drawing = pictureOnly();
     return m_drawing;
 }
 
@@ -219,9 +237,11 @@ protected:
         }
     }
 
+    // While a handler waits for work in the background, drops are turned
+    // away, so that no second load starts inside the first.
     void dragEnterEvent(QDragEnterEvent* event) override
     {
-        if (acceptDrops()) event->acceptProposedAction();
+        if (acceptDrops() && !waiting()) event->acceptProposedAction();
     }
 
     void dropEvent(QDropEvent* event) override

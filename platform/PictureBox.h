@@ -31,9 +31,13 @@ public:
 
     // Setting the picture redraws the drawing from it alone; the empty
     // picture clears both.  With AutoSize the box takes the picture's size.
+    // Allocations that fail raise run-time error 7, out of memory.
     [[nodiscard]] platform::Picture Picture() const { return m_picture; }
     void setPicture(const platform::Picture& picture);
     void setAutoSize(bool autoSize) { m_autoSize = autoSize; }
+
+    // Clears what was drawn, leaving the picture alone; its memory goes.
+    void Cls();
 
     // The persistent drawing at the drawing area's size.
     [[nodiscard]] platform::Picture Image() const;
@@ -61,7 +65,8 @@ protected:
     void resizeArea(QSize pixels);
     virtual void drawingChanged() {}
 
-    // A null drawing is all background: a cleared box holds no pixels.
+    // A null drawing is the picture alone on the background, made when it
+    // is first needed: a cleared box holds no pixels of its own.
     QImage m_drawing;
     QSize m_area{1, 1};
     Scale m_scaleX = Twips;
@@ -70,6 +75,7 @@ protected:
 private:
     void paint(const QImage& image, const QRectF& target, const QRectF& source);
     QImage& drawingToPaint();
+    [[nodiscard]] QImage pictureOnly() const;
 
     platform::Picture m_picture;
     bool m_autoSize = false;

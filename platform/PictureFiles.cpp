@@ -1,5 +1,6 @@
 #include "platform/PictureFiles.h"
 
+#include "platform/Background.h"
 #include "platform/ImageDecoder.h"
 #include "platform/RuntimeError.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 namespace platform {
@@ -21,9 +23,16 @@ Picture LoadPicture()
     return Nothing;
 }
 
+// The file is decoded on a worker thread, so that the window keeps painting
+// through the second or so a large photo takes.
 Picture LoadPicture(const QString& path)
 {
-    DecodedPicture decoded = decodePictureFile(path);
+    DecodedPicture decoded;
+    try {
+        waitFor([&] { decoded = decodePictureFile(path); });
+    } catch (const std::bad_alloc&) {
+        throw RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存不足"), path);
+    }
     if (decoded.image.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, decoded.error, path);
     return Picture(std::move(decoded.image));

@@ -1,5 +1,6 @@
 #include "platform/RuntimeError.h"
 
+#include "platform/Background.h"
 #include "platform/ModalHost.h"
 
 #include <new>
@@ -14,6 +15,7 @@ RuntimeError::RuntimeError(Number number, QString description, QString path)
 
 void dispatchEvent(const std::function<void()>& handler)
 {
+    if (waiting()) return; // one handler at a time, even while one waits
     try {
         handler();
     } catch (const RuntimeError& error) {
