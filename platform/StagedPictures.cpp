@@ -89,15 +89,14 @@ int checkReplaceable(const QByteArray& target)
 
 // Leftovers of cuts whose process is gone.  Nothing here is worth a
 // failure: a folder we cannot clean is reported by the write that follows.
-// Returns the old files that stay because their names are taken.
-std::vector<std::pair<QByteArray, QByteArray>> sweepLeftovers(const QString& folder)
+// Adds to `kept` the old files that stay because their names are taken.
+void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QByteArray>>& kept)
 {
     static const QRegularExpression leftover(
         QStringLiteral(R"(^\.(.+)\.tessarine-(\d+)-\d+\.(new|old)$)"));
     const QDir dir(folder);
     const QStringList names = dir.entryList({QStringLiteral(".*.tessarine-*")},
                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    std::vector<std::pair<QByteArray, QByteArray>> kept;
     for (const QString& name : names) {
         const QRegularExpressionMatch match = leftover.match(name);
         bool ok = false;
@@ -111,7 +110,6 @@ std::vector<std::pair<QByteArray, QByteArray>> sweepLeftovers(const QString& fol
                              RENAME_NOREPLACE) != 0)
             kept.emplace_back(target, file);
     }
-    return kept;
 }
 
 // Creates the hidden file a new one is written to, and names the one the
@@ -246,8 +244,7 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
         if (!m_swept.contains(folder)) {
-            const auto kept = sweepLeftovers(folder);
-            m_kept.insert(m_kept.end(), kept.begin(), kept.end());
+            sweepLeftovers(folder, m_kept);
             m_swept.append(folder);
         }
         Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
@@ -314,13 +311,14 @@ void StagedPictures::place()
             throw saveError(errno, staged.path);
         staged.placed = true;
     }
-    // Some file systems cannot sync a folder (EINVAL); they have nothing to sync then.
+    // A folder we may not open, or whose file system cannot sync one
+    // (EINVAL), is left to the system.
     for (const QString& folder : std::as_const(m_swept)) {
         const int fd =
             ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const int error = fd < 0 || ::fsync(fd) == 0 ? 0 : errno;
         if (fd >= 0) ::close(fd);
-        if (error != 0 && error != EINVAL) throw saveError(error, m_staged.back().path);
+        if (error != 0 && error != EINVAL) throw saveError(error, folder);
     }
 }
 

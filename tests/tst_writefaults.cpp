@@ -25,6 +25,10 @@ std::size_t g_failFrom = SIZE_MAX;
 void* operator new(std::size_t size) { if (void* p = size < g_failFrom ? std::malloc(size + 1) : nullptr) return p; throw std::bad_alloc(); }
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+// The sanitizers bring array forms of their own.
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
 // The writer's syncs and renames, in order: a file's data synced, a rename, a folder synced.
 QByteArray g_calls;
