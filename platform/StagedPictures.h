@@ -34,8 +34,9 @@ public:
 
     // Writes `picture` as a 24-bit Windows bitmap to a hidden file beside
     // `path`; the caller may change its own copy of the picture once this
-    // returns.  Throws SaveError when it cannot, after which nothing is
-    // staged any more.
+    // returns.  The writing runs on a worker thread while the window keeps
+    // painting, as does the syncing and renaming of Commit.  Throws
+    // SaveError when it cannot, after which nothing is staged any more.
     void SavePicture(const Picture& picture, const QString& path);
     // Puts every staged file in its place, or, on any failure, none of them.
     void Commit();
