@@ -10,8 +10,6 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <csignal>
-
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
@@ -35,11 +33,6 @@ Application::Application(int& argc, char** argv, const QString& name)
     m_app = std::make_unique<QApplication>(argc, argv);
     parser.process(*m_app);
     m_picture = parser.positionalArguments().value(0);
-#ifdef SIGXFSZ
-    // A tile that would pass the user's file-size limit is a failed write
-    // with a reason, not the end of the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-#endif
     if (m_translator->load(
             QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
             QStringLiteral("qtbase"), QStringLiteral("_"),

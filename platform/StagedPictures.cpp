@@ -1,5 +1,6 @@
 #include "platform/StagedPictures.h"
 
+#include "platform/Background.h"
 #include "platform/SystemErrorText.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -27,8 +29,10 @@
 // and, while the set is being put in place, the file it replaces is kept
 // under the same name ending in ".old" until every new file is in place, so
 // that a rename refused half-way can put the old ones back.  A crash leaves
-// such names behind; the first save into a folder removes those whose
-// process no longer exists.  (A process id reused by a live process keeps
+// such names behind; the first save into a folder removes the new files of
+// processes that no longer exist and puts their old files back where the
+// name is free.  An old file whose name is taken stays until a cut of ours
+// has put a new file there.  (A process id reused by a live process keeps
 // its leftovers until that process ends too.)
 
 namespace platform {
@@ -41,9 +45,7 @@ struct StagedPictures::Staged
     QByteArray target; // `path` as the file system spells it
     QByteArray staged; // the new file under its hidden name
     QByteArray aside;  // the old file's hidden name while the set is put in place
-    std::size_t size = 0;
-    int fd = -1;               // closed by the writer with the last piece
-    std::atomic<int> error{0}; // of the writing; the earliest is the one reported
+    int fd = -1;       // open until the commit has synced it
     Aside oldFile = Aside::None;
     bool placed = false;
 };
@@ -60,7 +62,7 @@ RuntimeError::Number numberFor(int error)
         if (error == denied) return RuntimeError::PermissionDenied;
     for (const int missing : {ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG, ELOOP, NotRegularFile})
         if (error == missing) return RuntimeError::PathNotFound;
-    return RuntimeError::DeviceIOError;
+    return error == ENOMEM ? RuntimeError::OutOfMemory : RuntimeError::DeviceIOError;
 }
 
 SaveError saveError(int error, const QString& path)
@@ -73,9 +75,8 @@ SaveError saveError(int error, const QString& path)
 
 // An existing file of that name must be one we may replace: a folder, a
 // FIFO or device, or a file that may not be written (read-only, immutable,
-// on a read-only disk) is refused before anything is written.  Opening it
-// for appending tests that without changing it; non-blocking, so a FIFO
-// that slipped in meanwhile fails at once instead of waiting for a reader.
+// on a read-only disk) is refused before anything is written.  Asked
+// without opening it, so that nobody watching the file sees it touched.
 int checkReplaceable(const QByteArray& target)
 {
     struct stat info = {};
@@ -83,28 +84,31 @@ int checkReplaceable(const QByteArray& target)
         return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
     if (S_ISDIR(info.st_mode)) return EISDIR;
     if (!S_ISREG(info.st_mode)) return NotRegularFile;
-    const int fd =
-        ::open(target.constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return errno == ENXIO ? NotRegularFile : errno;
-    ::close(fd);
-    return 0;
+    return ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 // Leftovers of cuts whose process is gone.  Nothing here is worth a
 // failure: a folder we cannot clean is reported by the write that follows.
-void sweepLeftovers(const QString& folder)
+// Adds to `kept` the old files that stay because their names are taken.
+void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QByteArray>>& kept)
 {
     static const QRegularExpression leftover(
-        QStringLiteral(R"(^\..+\.tessarine-(\d+)-\d+\.(new|old)$)"));
+        QStringLiteral(R"(^\.(.+)\.tessarine-(\d+)-\d+\.(new|old)$)"));
     const QDir dir(folder);
     const QStringList names = dir.entryList({QStringLiteral(".*.tessarine-*")},
                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     for (const QString& name : names) {
         const QRegularExpressionMatch match = leftover.match(name);
         bool ok = false;
-        const pid_t owner = match.hasMatch() ? pid_t(match.captured(1).toInt(&ok)) : 0;
-        if (ok && owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
-            ::unlink(QFile::encodeName(dir.filePath(name)).constData());
+        const pid_t owner = match.hasMatch() ? pid_t(match.captured(2).toInt(&ok)) : 0;
+        if (!ok || owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        const QByteArray file = QFile::encodeName(dir.filePath(name));
+        const QByteArray target = QFile::encodeName(dir.filePath(match.captured(1)));
+        if (match.captured(3) == QLatin1String("new"))
+            ::unlink(file.constData());
+        else if (::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(),
+                             RENAME_NOREPLACE) != 0)
+            kept.emplace_back(target, file);
     }
 }
 
@@ -141,18 +145,6 @@ int writeAll(int fd, const unsigned char* data, std::size_t size)
         size -= std::size_t(count);
     }
     return 0;
-}
-
-// The end of a file: what the file system says it holds, in case a write
-// claimed more, and the close, where some file systems report a failed
-// write.
-int finish(int fd, std::size_t size, int error)
-{
-    struct stat info = {};
-    if (error == 0)
-        error = ::fstat(fd, &info) != 0 ? errno : std::size_t(info.st_size) != size ? EIO : 0;
-    if (::close(fd) != 0 && errno != EINTR && error == 0) error = errno;
-    return error;
 }
 
 // One row of 0xffRRGGBB pixels as blue, green, red bytes.  Plain enough for
@@ -196,66 +188,73 @@ std::size_t packHeader(const QImage& image, unsigned char* out)
     return HeaderBytes;
 }
 
+// Writes `picture` to the staged file in pieces of about 512 KiB, each
+// packed and then written unbuffered, so that a full disk shows as a short
+// write.  What the file system says the file holds is checked too, in case
+// a write claimed more.  The finished file's write-back starts at once, so
+// that the commit finds most of it on the disk already.
+void writeBitmap(const QImage& picture, const QString& path, int fd)
+{
+    // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
+    const QImage image = picture.format() == QImage::Format_RGB32
+                             ? picture
+                             : picture.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull()) throw std::bad_alloc();
+    const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
+    const std::size_t size = HeaderBytes + row * std::size_t(image.height());
+    if (size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than a bitmap's header counts
+    const std::size_t rows = std::clamp<std::size_t>(512 * 1024 / row, 1, image.height());
+    const std::unique_ptr<unsigned char[]> piece(new unsigned char[HeaderBytes + rows * row]);
+    for (int y = image.height() - 1; y >= 0;) {
+        unsigned char* out = piece.get();
+        if (y == image.height() - 1) out += packHeader(image, out);
+        for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
+            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
+            std::memset(out + pixels, 0, row - pixels);
+        }
+        if (const int error = writeAll(fd, piece.get(), std::size_t(out - piece.get())))
+            throw saveError(error, path);
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0) throw saveError(errno, path);
+    if (std::size_t(info.st_size) != size) throw saveError(EIO, path);
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 } // namespace
 
-StagedPictures::StagedPictures() = default;
+// A tile that would pass the user's file-size limit is a failed write with a
+// reason, not the end of the program.
+StagedPictures::StagedPictures()
+{
+    ::signal(SIGXFSZ, SIG_IGN);
+}
 
 StagedPictures::~StagedPictures()
 {
     discard();
 }
 
+// The place in the list is taken before the hidden file exists, so that
+// whatever fails later finds the file there to be removed.
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        if (const Staged* failed = firstFailed()) throw saveError(failed->error, failed->path);
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         const QString folder = QFileInfo(path).path();
         if (!m_swept.contains(folder)) {
-            sweepLeftovers(folder);
+            sweepLeftovers(folder, m_kept);
             m_swept.append(folder);
         }
-        auto staged = std::make_unique<Staged>();
-        staged->path = path;
-        staged->target = QFile::encodeName(path);
-        if (const int error = checkReplaceable(staged->target)) throw saveError(error, path);
-        // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
-        const QImage image = picture.image().format() == QImage::Format_RGB32
-                                 ? picture.image()
-                                 : picture.image().convertToFormat(QImage::Format_RGB32);
-        if (image.isNull()) throw saveError(ENOMEM, path);
-        const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
-        staged->size = HeaderBytes + row * std::size_t(image.height());
-        if (staged->size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than a header counts
-        const int fd = createStaged(path, staged->staged, staged->aside);
-        if (fd < 0) throw saveError(-fd, path);
-        staged->fd = fd;
-        Staged& file = *m_staged.emplace_back(std::move(staged)); // removed again on a failure
-        if (!m_writer.joinable()) m_writer = std::thread([this] { writePieces(); });
-        const std::size_t rows = std::max<std::size_t>(1, 512 * 1024 / row);
-        for (int y = image.height() - 1; y >= 0;) {
-            Piece& piece = freePiece();
-            if (piece.capacity < HeaderBytes + rows * row) {
-                piece.data.reset(new unsigned char[HeaderBytes + rows * row]);
-                piece.capacity = HeaderBytes + rows * row;
-            }
-            unsigned char* out = piece.data.get();
-            if (y == image.height() - 1) out += packHeader(image, out);
-            for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
-                packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
-                std::memset(out + pixels, 0, row - pixels);
-            }
-            piece.size = std::size_t(out - piece.data.get());
-            piece.file = &file;
-            piece.last = y < 0;
-            m_filled.release();
-            ++m_handedOver;
-        }
-    } catch (const SaveError& failure) {
-        fail(failure);
+        Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
+        if (const int error = checkReplaceable(file.target)) throw saveError(error, path);
+        file.fd = createStaged(path, file.staged, file.aside);
+        if (file.fd < 0) throw saveError(-std::exchange(file.fd, -1), path);
+        waitFor([&] { writeBitmap(picture.image(), path, file.fd); });
     } catch (const std::bad_alloc&) {
-        fail(saveError(ENOMEM, path));
+        discard();
+        throw saveError(ENOMEM, path);
     } catch (...) {
         discard();
         throw;
@@ -264,95 +263,63 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 
 void StagedPictures::Commit()
 {
+    const QString last = m_staged.empty() ? QString() : m_staged.back().path;
     try {
-        waitForWriter();
-        if (const Staged* failed = firstFailed()) throw saveError(failed->error, failed->path);
-        for (const auto& staged : m_staged) {
-            // The file being replaced gets a second name first, so it can be
-            // put back.  Where hard links are not to be had, it is moved
-            // aside instead, and put back all the same.
-            struct stat info = {};
-            if (::lstat(staged->target.constData(), &info) == 0) {
-                if (::link(staged->target.constData(), staged->aside.constData()) == 0)
-                    staged->oldFile = Aside::Linked;
-                else if (::rename(staged->target.constData(), staged->aside.constData()) == 0)
-                    staged->oldFile = Aside::Moved;
-                else
-                    throw saveError(errno, staged->path);
-            } else if (errno != ENOENT) {
-                throw saveError(errno, staged->path);
-            }
-            if (::rename(staged->staged.constData(), staged->target.constData()) != 0)
-                throw saveError(errno, staged->path);
-            staged->placed = true;
-        }
-    } catch (const SaveError& failure) {
+        waitFor([this] { place(); });
+    } catch (const std::bad_alloc&) {
         rollBack();
-        fail(failure);
+        discard();
+        throw saveError(ENOMEM, last);
     } catch (...) {
         rollBack();
         discard();
         throw;
     }
-    for (const auto& staged : m_staged) {
-        if (staged->oldFile != Aside::None) ::unlink(staged->aside.constData());
+    for (const Staged& staged : m_staged) {
+        if (staged.oldFile != Aside::None) ::unlink(staged.aside.constData());
+        for (const auto& [target, kept] : m_kept)
+            if (target == staged.target) ::unlink(kept.constData());
     }
     m_staged.clear();
-    discard(); // ends the writer
 }
 
-// The writer's thread.  A file that failed gets no more writes; its last
-// piece only closes it.
-void StagedPictures::writePieces() noexcept
+// Every new file's data reaches the disk before the first name points at
+// it, and the folders' new names after the last rename: a power cut leaves
+// either the old files or the new ones, never empty ones.
+void StagedPictures::place()
 {
-    for (unsigned next = 0;; ++next) {
-        m_filled.acquire();
-        Piece& piece = m_pieces[next % Slots];
-        if (piece.file == nullptr) return;
-        Staged& file = *piece.file;
-        // Unbuffered, so that a full disk shows as a short write.
-        int error = file.error != 0 ? 0 : writeAll(file.fd, piece.data.get(), piece.size);
-        if (piece.last) {
-            error = finish(file.fd, file.size, file.error != 0 ? file.error.load() : error);
-            file.fd = -1;
+    for (Staged& staged : m_staged) {
+        if (::fdatasync(staged.fd) != 0) throw saveError(errno, staged.path);
+        ::close(std::exchange(staged.fd, -1));
+    }
+    for (Staged& staged : m_staged) {
+        // The file being replaced gets a second name first, so it can be
+        // put back.  Where hard links are not to be had, it is moved aside
+        // instead, and put back all the same.
+        struct stat info = {};
+        if (::lstat(staged.target.constData(), &info) == 0) {
+            if (::link(staged.target.constData(), staged.aside.constData()) == 0)
+                staged.oldFile = Aside::Linked;
+            else if (::rename(staged.target.constData(), staged.aside.constData()) == 0)
+                staged.oldFile = Aside::Moved;
+            else
+                throw saveError(errno, staged.path);
+        } else if (errno != ENOENT) {
+            throw saveError(errno, staged.path);
         }
-        if (error != 0) file.error = error;
-        m_free.release();
+        if (::rename(staged.staged.constData(), staged.target.constData()) != 0)
+            throw saveError(errno, staged.path);
+        staged.placed = true;
     }
-}
-
-StagedPictures::Piece& StagedPictures::freePiece()
-{
-    m_free.acquire();
-    return m_pieces[m_handedOver % Slots];
-}
-
-void StagedPictures::waitForWriter() noexcept
-{
-    for (int n = 0; n < Slots; ++n)
-        m_free.acquire();
-    m_free.release(Slots);
-}
-
-// Reports a failure, or that of an earlier file the writer had not yet
-// reached: the files are written in order, so the earliest is the one a
-// cut would have met writing one file after another.  Drops what is staged.
-void StagedPictures::fail(const SaveError& failure)
-{
-    waitForWriter();
-    const Staged* failed = firstFailed();
-    const SaveError earliest = failed ? saveError(failed->error, failed->path) : failure;
-    discard();
-    throw earliest;
-}
-
-// The earliest file the writer could not write, if any.
-const StagedPictures::Staged* StagedPictures::firstFailed() const
-{
-    for (const auto& staged : m_staged) {
-        if (staged->error != 0) return staged.get();
+    // A folder we may not open, or whose file system cannot sync one
+    // (EINVAL), is left to the system.
+    for (const QString& folder : std::as_const(m_swept)) {
+        const int fd =
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int error = fd < 0 || ::fsync(fd) == 0 ? 0 : errno;
+        if (fd >= 0) ::close(fd);
+        if (error != 0 && error != EINVAL) throw saveError(error, folder);
     }
-    return nullptr;
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -362,7 +329,7 @@ const StagedPictures::Staged* StagedPictures::firstFailed() const
 void StagedPictures::rollBack() noexcept
 {
     for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
-        Staged& staged = **it;
+        Staged& staged = *it;
         if (staged.oldFile == Aside::Moved || (staged.placed && staged.oldFile == Aside::Linked)) {
             if (::rename(staged.aside.constData(), staged.target.constData()) == 0)
                 staged.oldFile = Aside::None;
@@ -376,19 +343,12 @@ void StagedPictures::rollBack() noexcept
     }
 }
 
-// Ends the writer once it has written what it was given (closing every
-// file whose last piece it got), and removes what was staged.
+// Removes what was staged: every hidden new file, open or closed.
 void StagedPictures::discard() noexcept
 {
-    if (m_writer.joinable()) {
-        freePiece().file = nullptr;
-        m_filled.release();
-        ++m_handedOver;
-        m_writer.join();
-    }
-    for (const auto& staged : m_staged) {
-        if (staged->fd >= 0) ::close(staged->fd);
-        ::unlink(staged->staged.constData()); // gone already if it was put in place
+    for (const Staged& staged : m_staged) {
+        if (staged.fd >= 0) ::close(staged.fd);
+        if (!staged.staged.isEmpty()) ::unlink(staged.staged.constData()); // gone once in place
     }
     m_staged.clear();
 }

@@ -6,9 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-#include <semaphore>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -23,10 +21,9 @@ public:
 // A set of files written next to their final places under hidden names and
 // put in place together: either every one of them replaces its file, or a
 // failure (a full disk, a vanished folder, a file that may not be replaced,
-// a rename refused half-way) leaves the files that were there untouched and
-// nothing of ours behind.  The caller packs each picture into pieces of
-// about 512 KiB that one thread writes, so packing, drawing the next
-// picture and writing go on side by side.
+// a rename refused half-way, memory running out) leaves the files that were
+// there untouched and nothing of ours behind.  Once in place, they are on
+// the disk: a power cut after Commit loses none of them.
 class StagedPictures
 {
 public:
@@ -35,40 +32,25 @@ public:
     StagedPictures(const StagedPictures&) = delete;
     StagedPictures& operator=(const StagedPictures&) = delete;
 
-    // Starts writing `picture` as a 24-bit Windows bitmap to a hidden file
-    // beside `path` and returns; the caller may change its own copy of the
-    // picture at once.  Throws SaveError when `path` cannot be replaced, or
-    // when an earlier picture could not be written whole.  After a throw
-    // nothing is staged any more.
+    // Writes `picture` as a 24-bit Windows bitmap to a hidden file beside
+    // `path`; the caller may change its own copy of the picture once this
+    // returns.  The writing runs on a worker thread while the window keeps
+    // painting, as does the syncing and renaming of Commit.  Throws
+    // SaveError when it cannot, after which nothing is staged any more.
     void SavePicture(const Picture& picture, const QString& path);
-    // Waits for the writing to end and puts every staged file in its place,
-    // or, on any failure, none of them.
+    // Puts every staged file in its place, or, on any failure, none of them.
     void Commit();
 
 private:
     struct Staged;
-    struct Piece
-    {
-        std::unique_ptr<unsigned char[]> data;
-        std::size_t capacity = 0, size = 0;
-        Staged* file = nullptr; // none: the writer ends
-        bool last = false;
-    };
-    static constexpr int Slots = 4; // pieces going round between the caller and the writer
-    void writePieces() noexcept;
-    Piece& freePiece();
-    void waitForWriter() noexcept;
-    [[noreturn]] void fail(const SaveError& failure);
-    [[nodiscard]] const Staged* firstFailed() const;
+    void place();
     void rollBack() noexcept;
     void discard() noexcept;
 
-    std::vector<std::unique_ptr<Staged>> m_staged;
-    Piece m_pieces[Slots];
-    std::counting_semaphore<Slots> m_free{Slots}, m_filled{0};
-    unsigned m_handedOver = 0;
-    std::thread m_writer; // started by the first piece
-    QStringList m_swept;  // folders already cleared of crashed cuts' leftovers
+    std::vector<Staged> m_staged;
+    QStringList m_swept; // folders already cleared of crashed cuts' leftovers
+    // Old files a crashed cut kept whose names were taken: (name, kept file).
+    std::vector<std::pair<QByteArray, QByteArray>> m_kept;
 };
 
 } // namespace platform

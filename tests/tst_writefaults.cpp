@@ -13,8 +13,29 @@
 
 #include <QtTest>
 
-#include <csignal>
 #include <optional>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// clang-format off
+// Allocations through operator new of at least this many bytes fail, as
+// when memory runs out.
+std::size_t g_failFrom = SIZE_MAX;
+void* operator new(std::size_t size) { if (void* p = size < g_failFrom ? std::malloc(size + 1) : nullptr) return p; throw std::bad_alloc(); }
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+// The sanitizers bring array forms of their own.
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+
+// The writer's syncs and renames, in order: a file's data synced, a rename, a folder synced.
+QByteArray g_calls;
+extern "C" int fdatasync(int fd) { return g_calls += 'd', int(syscall(SYS_fdatasync, fd)); }
+extern "C" int fsync(int fd) { return g_calls += 'f', int(syscall(SYS_fsync, fd)); }
+extern "C" int rename(const char* from, const char* to) noexcept { return g_calls += 'r', int(syscall(SYS_rename, from, to)); }
+// clang-format on
 
 namespace {
 
@@ -54,11 +75,14 @@ class TestWriteFaults : public QObject
     QString tile(int n) const { return m_folder + QStringLiteral("/%1.jpg").arg(n); }
 
     // Stages the nine tiles; the hidden file of tile `vanish` is removed
-    // before the commit, which makes its rename fail.
-    std::optional<platform::SaveError> saveAll(int vanish = 0)
+    // before the commit, which makes its rename fail.  Meanwhile allocations
+    // of `memory` bytes and more fail.
+    std::optional<platform::SaveError> saveAll(int vanish = 0, int memory = -1)
     {
+        const auto enough = qScopeGuard([] { g_failFrom = SIZE_MAX; });
         try {
             platform::StagedPictures files;
+            g_failFrom = std::size_t(memory);
             for (int n = 1; n <= 9; ++n)
                 files.SavePicture(platform::Picture(tileImage(n)), tile(n));
             if (vanish) shell(QStringLiteral("rm .%1.jpg.*").arg(vanish));
@@ -79,7 +103,6 @@ private slots:
     // old files to put back and new names to remove again.
     void init()
     {
-        signal(SIGXFSZ, SIG_IGN); // a write past the size limit must fail, not end the test
         m_fs = std::make_unique<QTemporaryDir>();
         if (m_canMount) QVERIFY(shell("mount -t tmpfs -o size=16m tessarine " + m_fs->path()));
         m_folder = m_fs->filePath("pictures");
@@ -100,8 +123,10 @@ private slots:
         QTest::addColumn<int>("error");   // whose text the reason must be; 0: not a plain file
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("undo");
-        const auto row = [](const char* name, int failing, int error, QString fault, QString undo) {
-            QTest::newRow(name) << failing << error << fault << undo;
+        QTest::addColumn<int>("memory"); // allocations of that size and more fail; -1: none
+        const auto row = [](const char* name, int failing, int error, QString fault, QString undo,
+                            int memory = -1) {
+            QTest::newRow(name) << failing << error << fault << undo << memory;
         };
         row("read-only tile 3", 3, EACCES, "chmod a-w 3.jpg", "chmod u+w 3.jpg");
         row("read-only folder", 1, EACCES, "chmod a-w .", "chmod u+w .");
@@ -119,6 +144,11 @@ private slots:
             "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler",
             "rm ../filler");
         row("as root: immutable tile 7", 7, EPERM, "chattr +i 7.jpg", "chattr -i 7.jpg");
+        // A crashed cut kept old tile 5 aside: it comes back even though the cut fails.
+        row("kept tile 5, tile 8 a folder", 8, EISDIR,
+            "mv 5.jpg .5.jpg.tessarine-2147483647-1.old; mkdir 8.jpg", "rmdir 8.jpg");
+        row("out of memory: packing tile 4", 4, ENOMEM, {}, {}, 256 * 1024);
+        row("out of memory: the first kilobyte", 1, ENOMEM, {}, {}, 1024);
         for (int n = 1; n <= 9; ++n)
             row(qPrintable(QStringLiteral("rename %1 of 9 fails").arg(n)), n, ENOENT, {}, {});
     }
@@ -129,13 +159,14 @@ private slots:
         QFETCH(int, error);
         QFETCH(QString, fault);
         QFETCH(QString, undo);
+        QFETCH(int, memory);
         if (QByteArray(QTest::currentDataTag()).startsWith("as root") && !m_canMount)
             QSKIP("needs root in a private mount namespace");
-        QVERIFY2(shell(fault), qPrintable(fault));
         const auto before = snapshot();
-        const auto failure = saveAll(fault.isEmpty() ? failing : 0);
-        const auto after = snapshot();
+        QVERIFY2(shell(fault), qPrintable(fault));
+        const auto failure = saveAll(fault.isEmpty() && memory < 0 ? failing : 0, memory);
         QVERIFY2(shell(undo), qPrintable(undo));
+        const auto after = snapshot();
         QVERIFY(failure);
         QCOMPARE(failure->path(), tile(failing));
         const QString why = failure->description();
@@ -144,11 +175,15 @@ private slots:
         QVERIFY(after == before);
 
         // Hidden files of a cut that crashed go with the next save (no process
-        // has the largest process id); those of a cut still running (process
-        // 1 always is) stay.  Then the folder holds the nine tiles and that one.
-        QVERIFY(shell("touch .1.jpg.tessarine-2147483647-1.new .2.jpg.tessarine-1-1.old"));
+        // has the largest process id), a kept old tile once a new one has its
+        // name; those of a cut still running (process 1 always is) stay.
+        // Then the folder holds the nine tiles and that one.  Every tile's
+        // data is on the disk before the first rename, the names after the last.
+        QVERIFY(shell("touch .1.jpg.tessarine-2147483647-1.new .3.jpg.tessarine-2147483647-2.old "
+                      ".2.jpg.tessarine-1-1.old"));
         const auto retry = saveAll();
         QVERIFY2(!retry, retry ? qPrintable(retry->description()) : "");
+        QVERIFY2(g_calls.endsWith("dddddddddrrrrrrrrrf"), g_calls);
         QVERIFY(QFile::remove(".2.jpg.tessarine-1-1.old"));
         QCOMPARE(snapshot().size(), 9);
         for (int n = 1; n <= 9; ++n)
