@@ -238,7 +238,10 @@ DecodedPicture readJpeg(QFile& file)
         orientation = header.transformation();
     }
     QImage image;
-    if (std::FILE* stream = ::fdopen(::dup(file.handle()), "rb")) {
+    const int fd = ::dup(file.handle());
+    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+    if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
+    if (stream) {
         if (std::fseek(stream, 0, SEEK_SET) == 0) image = decodeJpeg(stream, orientation);
         std::fclose(stream);
     }
