@@ -46,11 +46,6 @@ struct ErrorManager
 
 void silent(j_common_ptr, int) {}
 
-struct Orientation
-{
-    bool mirror, flip, rotate; // applied in this order, as Qt's reader applies them
-};
-
 // The picture being filled: `bits`, rows `stride` bytes apart, sized for the turned picture;
 // width and height are the stored picture's.
 struct Target
@@ -58,7 +53,7 @@ struct Target
     uchar* bits;
     qsizetype stride;
     int width, height;
-    Orientation turn;
+    bool mirror, flip, rotate; // applied in this order, as Qt's reader applies them
 };
 
 // Stored rows decoded at once. A picture turned a quarter has them decoded into a band and
@@ -66,23 +61,16 @@ struct Target
 // in one row of the picture.
 constexpr int kBandRows = 64;
 
-// Where stored row `first` lands once mirrored and flipped, and which way the next rows go.
-int firstRow(const Target& to, int first)
+// Writes `rows` rows of `band` into the picture turned a quarter clockwise: row i lands,
+// mirrored and flipped, as row y0+i*dy, turned as column height-1-(y0+i*dy).
+void turnBand(Target to, const QRgb* band, int y0, int rows)
 {
-    return to.turn.flip ? to.height - 1 - first : first;
-}
-
-// Writes `rows` stored rows, the first of them stored row `first`, from `band` into the
-// picture turned a quarter clockwise: row y of them becomes column height-1-y.
-void turnBand(Target to, const QRgb* band, int first, int rows)
-{
-    const int y0 = firstRow(to, first), dy = to.turn.flip ? -1 : 1;
+    const int dy = to.flip ? -1 : 1;
     for (int x = 0; x < to.width; ++x) {
         auto* out =
-            reinterpret_cast<QRgb*>(to.bits + (to.turn.mirror ? to.width - 1 - x : x) * to.stride) +
-            to.height - 1 - y0;
+            reinterpret_cast<QRgb*>(to.bits + (to.mirror ? to.width - 1 - x : x) * to.stride);
         for (int i = 0; i < rows; ++i)
-            out[-i * dy] = band[qsizetype(i) * to.width + x];
+            out[to.height - 1 - y0 - i * dy] = band[qsizetype(i) * to.width + x];
     }
 }
 
@@ -116,22 +104,22 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
         const int first = int(info.output_scanline);
         const int wanted = std::min(kBandRows, to.height - first);
         QRgb* band = bands + (first / kBandRows % 2) * qsizetype(kBandRows) * to.width;
-        const int y0 = firstRow(to, first), dy = to.turn.flip ? -1 : 1;
+        const int y0 = to.flip ? to.height - 1 - first : first, dy = to.flip ? -1 : 1;
         JSAMPROW rows[kBandRows];
         for (int i = 0; i < wanted; ++i)
-            rows[i] = to.turn.rotate ? reinterpret_cast<JSAMPROW>(band + qsizetype(i) * to.width)
-                                     : to.bits + (y0 + i * dy) * to.stride;
+            rows[i] = to.rotate ? reinterpret_cast<JSAMPROW>(band + qsizetype(i) * to.width)
+                                : to.bits + (y0 + i * dy) * to.stride;
         for (int got = 0; got < wanted;) {
             const int more = int(jpeg_read_scanlines(&info, rows + got, JDIMENSION(wanted - got)));
             if (more <= 0) return false;
             got += more;
         }
-        for (int i = 0; to.turn.mirror && !to.turn.rotate && i < wanted; ++i)
+        for (int i = 0; to.mirror && !to.rotate && i < wanted; ++i)
             std::reverse(reinterpret_cast<QRgb*>(rows[i]),
                          reinterpret_cast<QRgb*>(rows[i]) + to.width);
-        if (!to.turn.rotate) continue;
+        if (!to.rotate) continue;
         if (turning->valid()) turning->wait(); // the band before: its buffer is decoded into next
-        *turning = std::async(turnBand, to, band, first, wanted);
+        *turning = std::async(turnBand, to, band, y0, wanted);
     }
     jpeg_finish_decompress(&info);
     return true;
@@ -150,11 +138,9 @@ QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE*
     const qint64 height = info.image_height;
     if (!fitsAllocationLimit(width, height)) return {};
 
-    const Orientation turn{orientation.testFlag(QImageIOHandler::TransformationMirror),
-                           orientation.testFlag(QImageIOHandler::TransformationFlip),
-                           orientation.testFlag(QImageIOHandler::TransformationRotate90)};
-    QImage image = turn.rotate ? allocateRgb32(QSize(int(height), int(width)))
-                               : allocateRgb32(QSize(int(width), int(height)));
+    const bool rotate = orientation.testFlag(QImageIOHandler::TransformationRotate90);
+    QImage image =
+        allocateRgb32(rotate ? QSize(int(height), int(width)) : QSize(int(width), int(height)));
     if (image.isNull()) return {};
     // The profile's chunks live in memory that libjpeg releases when the decoding finishes.
     JOCTET* profile = nullptr;
@@ -165,12 +151,18 @@ QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE*
     }
     std::free(profile);
     QRgb* bands = nullptr;
-    if (turn.rotate) {
+    if (rotate) {
         bands = static_cast<QRgb*>(std::malloc(size_t(width) * 2 * kBandRows * sizeof(QRgb)));
         if (!bands) return {};
     }
     std::future<void> turning;
-    const Target to{image.bits(), image.bytesPerLine(), int(width), int(height), turn};
+    const Target to{image.bits(),
+                    image.bytesPerLine(),
+                    int(width),
+                    int(height),
+                    orientation.testFlag(QImageIOHandler::TransformationMirror),
+                    orientation.testFlag(QImageIOHandler::TransformationFlip),
+                    rotate};
     const bool decoded = decodeRows(info, errors, to, bands, &turning);
     if (turning.valid()) turning.wait();
     std::free(bands);
