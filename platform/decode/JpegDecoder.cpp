@@ -58,8 +58,9 @@ struct Target
 
 // Stored rows decoded at once. A picture turned a quarter has them decoded into a band and
 // written out column by column: each column of the band becomes kBandRows pixels side by side
-// in one row of the picture.
-constexpr int kBandRows = 64;
+// in one row of the picture. Every row of the picture is visited once a band, each visit a
+// page to look up: 256 rows took half the time of 64 to turn (measured on 24 megapixels).
+constexpr int kBandRows = 256;
 
 // Writes `rows` rows of `band` into the picture turned a quarter clockwise: row i lands,
 // mirrored and flipped, as row y0+i*dy, turned as column height-1-(y0+i*dy).
