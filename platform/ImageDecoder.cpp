@@ -8,10 +8,13 @@
 #include <QImageReader>
 #include <QtEndian>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,14 +204,110 @@ bool gifHasAScreen(QFile& file)
            qFromLittleEndian<quint16>(head.constData() + 8) != 0;
 }
 
-// What libpng writes before the pixels rarely exceeds a few kilobytes; text chunks can be longer.
-constexpr qint64 kPngHeadBytes = 256 * 1024;
+// Fixed point in units of 1/100000, as PNG stores gamma and chromaticities: libpng corrects
+// gamma only when file gamma times display gamma strays more than 5 % from one, 45455 is sRGB's
+// own 1/2.2, and libpng takes chromaticities within 0.001 of sRGB's for sRGB's.
+constexpr qint64 kUnit = 100000, kGammaThreshold = 5000, kSrgbGamma = 45455, kChromaticity = 100;
+// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries).
+constexpr std::array<png_fixed_point, 8> kSrgbChromaticities = {31270, 32900, 64000, 33000,
+                                                                30000, 60000, 15000, 6000};
+constexpr int kPngBandRows = 64;
+
+void readPngData(png_structp png, png_bytep data, size_t length)
+{
+    auto* file = static_cast<QFile*>(png_get_io_ptr(png));
+    if (file->read(reinterpret_cast<char*>(data), qint64(length)) != qint64(length))
+        png_error(png, "cut short");
+}
+
+void ignorePngWarning(png_structp, png_const_charp) {}
+
+// libpng reports a failure by jumping back to these; they hold no C++ objects with destructors.
+bool readPngInfo(png_structp png, png_infop info)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    return true;
+}
+
+bool readPngRows(png_structp png, png_bytepp rows, int count)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_rows(png, rows, nullptr, png_uint_32(count));
+    return true;
+}
+
+// True for a PNG whose colour chunks only restate sRGB: a gAMA of 1/2.2 (within the tolerance
+// libpng itself applies before it bothers to correct gamma), cHRM absent or holding sRGB's
+// primaries, and no iCCP or sRGB chunk. Such files are what most tools write for plain sRGB
+// pixels; reading their 2.2 curve as a different transfer function than sRGB's would darken
+// every shadow.
+bool pngMeansSrgb(png_structp png, png_infop info)
+{
+    png_fixed_point gamma = 0;
+    std::array<png_fixed_point, 8> c{};
+    if (png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_sRGB) ||
+        !png_get_gAMA_fixed(png, info, &gamma) ||
+        std::llabs(qint64(gamma) * kUnit / kSrgbGamma - kUnit) > kGammaThreshold)
+        return false;
+    if (!png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
+        return true;
+    for (size_t i = 0; i < c.size(); ++i)
+        if (std::abs(c[i] - kSrgbChromaticities[i]) > kChromaticity) return false;
+    return true;
+}
+
+// Qt's reader holds a 16-bit picture whole, at eight bytes a pixel, before it is reduced to
+// four. This holds a band of rows at a time, each reduced as Qt's whole picture would be.
+QImage readWidePng(png_structp png, png_infop info)
+{
+    const int width = int(png_get_image_width(png, info));
+    const int height = int(png_get_image_height(png, info));
+    const bool alpha = png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA;
+    png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
+    png_set_gray_to_rgb(png);
+    if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
+    if (!fitsAllocationLimit(width, height)) return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    QImage band(width, kPngBandRows, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    png_bytep rows[kPngBandRows];
+    for (int y = 0; y < height && !image.isNull() && !band.isNull(); y += kPngBandRows) {
+        const int count = std::min(kPngBandRows, height - y);
+        for (int i = 0; i < count; ++i)
+            rows[i] = band.scanLine(i);
+        if (!readPngRows(png, rows, count)) return {};
+        const QImage reduced = toOpaqueSrgb(band);
+        for (int i = 0; i < count; ++i)
+            std::memcpy(image.scanLine(y + i), reduced.constScanLine(i), size_t(width) * 4);
+    }
+    return band.isNull() ? QImage() : image;
+}
 
 DecodedPicture readWithQt(QFile& file)
 {
     if (!bitmapHoldsItsRows(file)) return failure(QStringLiteral("位图文件比其头部声明的短"));
     if (!gifHasAScreen(file)) return failure(QStringLiteral("图片的宽度或高度为零"));
-    const bool pngInSrgb = pngMeansSrgb(file.peek(kPngHeadBytes));
+    bool pngInSrgb = false;
+    if (file.peek(8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)) {
+        png_structp png =
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignorePngWarning);
+        png_infop info = png ? png_create_info_struct(png) : nullptr;
+        QImage wide;
+        if (info) png_set_read_fn(png, &file, readPngData);
+        if (info && readPngInfo(png, info)) {
+            pngInSrgb = pngMeansSrgb(png, info);
+            // The 16-bit colour pictures that Qt would read and leave in their colours.
+            if (png_get_bit_depth(png, info) == 16 && png_get_color_type(png, info) != 0 &&
+                png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
+                !png_get_valid(png, info, PNG_INFO_tRNS) &&
+                (pngInSrgb ||
+                 !png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_gAMA | PNG_INFO_cHRM)))
+                wide = readWidePng(png, info);
+        }
+        png_destroy_read_struct(&png, &info, nullptr);
+        if (!wide.isNull()) return success(std::move(wide));
+        if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
+    }
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
