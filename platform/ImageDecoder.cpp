@@ -8,7 +8,6 @@
 #include <QImageReader>
 #include <QtEndian>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -204,36 +203,24 @@ bool gifHasAScreen(QFile& file)
            qFromLittleEndian<quint16>(head.constData() + 8) != 0;
 }
 
-// Fixed point in units of 1/100000, as PNG stores gamma and chromaticities: libpng corrects
-// gamma only when file gamma times display gamma strays more than 5 % from one, 45455 is sRGB's
-// own 1/2.2, and libpng takes chromaticities within 0.001 of sRGB's for sRGB's.
-constexpr qint64 kUnit = 100000, kGammaThreshold = 5000, kSrgbGamma = 45455, kChromaticity = 100;
-// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries).
-constexpr std::array<png_fixed_point, 8> kSrgbChromaticities = {31270, 32900, 64000, 33000,
-                                                                30000, 60000, 15000, 6000};
+// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
+// 1/100000 as PNG stores them.
+constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
+                                                    30000, 60000, 15000, 6000};
 constexpr int kPngBandRows = 64;
 
-void readPngData(png_structp png, png_bytep data, size_t length)
+void readPngData(png_structp png, png_bytep data, size_t size)
 {
     auto* file = static_cast<QFile*>(png_get_io_ptr(png));
-    if (file->read(reinterpret_cast<char*>(data), qint64(length)) != qint64(length))
-        png_error(png, "cut short");
+    if (file->read(reinterpret_cast<char*>(data), qint64(size)) != qint64(size)) png_error(png, "");
 }
 
-void ignorePngWarning(png_structp, png_const_charp) {}
-
-// libpng reports a failure by jumping back to these; they hold no C++ objects with destructors.
-bool readPngInfo(png_structp png, png_infop info)
+// Reads the chunks before the pixels, or with `rows` that many rows. libpng reports a failure by
+// jumping back here, where no C++ object with a destructor lives.
+bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr, int count = 0)
 {
     if (setjmp(png_jmpbuf(png))) return false;
-    png_read_info(png, info);
-    return true;
-}
-
-bool readPngRows(png_structp png, png_bytepp rows, int count)
-{
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_read_rows(png, rows, nullptr, png_uint_32(count));
+    rows ? png_read_rows(png, rows, nullptr, png_uint_32(count)) : png_read_info(png, info);
     return true;
 }
 
@@ -244,16 +231,17 @@ bool readPngRows(png_structp png, png_bytepp rows, int count)
 // every shadow.
 bool pngMeansSrgb(png_structp png, png_infop info)
 {
-    png_fixed_point gamma = 0;
-    std::array<png_fixed_point, 8> c{};
+    png_fixed_point gamma = 0, c[8] = {};
+    // libpng corrects gamma only when file gamma times display gamma (2.2: 1/45455 in PNG's
+    // units) strays more than 5 % from one, and takes chromaticities within 0.001 as sRGB's.
     if (png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_sRGB) ||
         !png_get_gAMA_fixed(png, info, &gamma) ||
-        std::llabs(qint64(gamma) * kUnit / kSrgbGamma - kUnit) > kGammaThreshold)
+        std::llabs(gamma * 100000ll / 45455 - 100000) > 5000)
         return false;
-    if (!png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
-        return true;
-    for (size_t i = 0; i < c.size(); ++i)
-        if (std::abs(c[i] - kSrgbChromaticities[i]) > kChromaticity) return false;
+    const bool chrm =
+        png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]);
+    for (int i = 0; chrm && i < 8; ++i)
+        if (std::abs(c[i] - kSrgbChromaticities[i]) > 100) return false;
     return true;
 }
 
@@ -265,22 +253,22 @@ QImage readWidePng(png_structp png, png_infop info)
     const int height = int(png_get_image_height(png, info));
     const bool alpha = png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA;
     png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
-    png_set_gray_to_rgb(png);
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
     if (!fitsAllocationLimit(width, height)) return {};
     QImage image(width, height, QImage::Format_RGB32);
     QImage band(width, kPngBandRows, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    if (image.isNull() || band.isNull()) return {};
     png_bytep rows[kPngBandRows];
-    for (int y = 0; y < height && !image.isNull() && !band.isNull(); y += kPngBandRows) {
+    for (int y = 0; y < height; y += kPngBandRows) {
         const int count = std::min(kPngBandRows, height - y);
         for (int i = 0; i < count; ++i)
             rows[i] = band.scanLine(i);
-        if (!readPngRows(png, rows, count)) return {};
+        if (!readPng(png, info, rows, count)) return {};
         const QImage reduced = toOpaqueSrgb(band);
         for (int i = 0; i < count; ++i)
             std::memcpy(image.scanLine(y + i), reduced.constScanLine(i), size_t(width) * 4);
     }
-    return band.isNull() ? QImage() : image;
+    return image;
 }
 
 DecodedPicture readWithQt(QFile& file)
@@ -290,14 +278,16 @@ DecodedPicture readWithQt(QFile& file)
     bool pngInSrgb = false;
     if (file.peek(8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)) {
         png_structp png =
-            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignorePngWarning);
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
+                                   [](png_structp, png_const_charp) {}); // warnings unheard
         png_infop info = png ? png_create_info_struct(png) : nullptr;
         QImage wide;
         if (info) png_set_read_fn(png, &file, readPngData);
-        if (info && readPngInfo(png, info)) {
+        if (info && readPng(png, info)) {
             pngInSrgb = pngMeansSrgb(png, info);
             // The 16-bit colour pictures that Qt would read and leave in their colours.
-            if (png_get_bit_depth(png, info) == 16 && png_get_color_type(png, info) != 0 &&
+            if (png_get_bit_depth(png, info) == 16 &&
+                (png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) &&
                 png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
                 !png_get_valid(png, info, PNG_INFO_tRNS) &&
                 (pngInSrgb ||
@@ -331,11 +321,7 @@ DecodedPicture readWithQt(QFile& file)
 DecodedPicture readJpeg(QFile& file)
 {
     // Qt's reader reads only the header for the EXIF orientation.
-    QImageIOHandler::Transformations orientation;
-    {
-        QImageReader header(&file, "jpeg");
-        orientation = header.transformation();
-    }
+    const auto orientation = QImageReader(&file, "jpeg").transformation();
     QImage image;
     const int fd = ::dup(file.handle());
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");

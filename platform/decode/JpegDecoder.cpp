@@ -23,8 +23,7 @@ constexpr quintptr kPage = 4096;
 QImage allocateRgb32(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
-    const auto bits = quintptr(image.constBits());
-    const quintptr start = (bits + kPage - 1) & ~(kPage - 1);
+    const auto bits = quintptr(image.constBits()), start = (bits + kPage - 1) & ~(kPage - 1);
     const quintptr end = (bits + quintptr(image.sizeInBytes())) & ~(kPage - 1);
     if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
     return image;
@@ -75,7 +74,10 @@ void turnBand(Target to, const QRgb* band, int y0, int rows)
     }
 }
 
-bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream)
+// Reads the header and the ICC profile, whose chunks live in memory that libjpeg releases when
+// the decoding finishes; *profile is the caller's to free.
+bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
+                JOCTET** profile, unsigned int* profileSize)
 {
     if (setjmp(errors.jump)) return false;
     jpeg_create_decompress(&info); // may fail for memory, so only once the jump point is set
@@ -83,14 +85,9 @@ bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* s
     // beside the picture.
     jpeg_stdio_src(&info, stream);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xffff); // ICC profile chunks
-    return jpeg_read_header(&info, TRUE) == JPEG_HEADER_OK;
-}
-
-bool readProfile(jpeg_decompress_struct& info, ErrorManager& errors, JOCTET** profile,
-                 unsigned int* size)
-{
-    if (setjmp(errors.jump)) return false;
-    return jpeg_read_icc_profile(&info, profile, size) != 0;
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return false;
+    jpeg_read_icc_profile(&info, profile, profileSize);
+    return true;
 }
 
 // Decodes into the picture. Turned a quarter, band after band goes through `bands` (room for
@@ -110,11 +107,10 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
         for (int i = 0; i < wanted; ++i)
             rows[i] = to.rotate ? reinterpret_cast<JSAMPROW>(band + qsizetype(i) * to.width)
                                 : to.bits + (y0 + i * dy) * to.stride;
-        for (int got = 0; got < wanted;) {
-            const int more = int(jpeg_read_scanlines(&info, rows + got, JDIMENSION(wanted - got)));
-            if (more <= 0) return false;
-            got += more;
-        }
+        int got = 0; // libjpeg gives at most the rows of one row of blocks a call
+        for (int more = 1; got < wanted && more > 0; got += more)
+            more = int(jpeg_read_scanlines(&info, rows + got, JDIMENSION(wanted - got)));
+        if (got < wanted) return false;
         for (int i = 0; to.mirror && !to.rotate && i < wanted; ++i)
             std::reverse(reinterpret_cast<QRgb*>(rows[i]),
                          reinterpret_cast<QRgb*>(rows[i]) + to.width);
@@ -129,46 +125,34 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
 QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
                   QImageIOHandler::Transformations orientation)
 {
-    if (!readHeader(info, errors, stream)) return {};
-    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK ||
-        info.num_components == 4)
-        return {};
+    JOCTET* profile = nullptr;
+    unsigned int profileSize = 0;
+    const bool read = readHeader(info, errors, stream, &profile, &profileSize);
+    const QByteArray icc(reinterpret_cast<const char*>(profile), profile ? profileSize : 0);
+    std::free(profile);
+    if (!read || info.num_components == 4) return {}; // inks (CMYK, YCCK) are Qt's to convert
     info.out_color_space = JCS_EXT_BGRX; // QImage's RGB32 as bytes; the fill byte is 0xff
     info.dct_method = JDCT_ISLOW;
-    const qint64 width = info.image_width;
-    const qint64 height = info.image_height;
+    const qint64 width = info.image_width, height = info.image_height;
     if (!fitsAllocationLimit(width, height)) return {};
 
     const bool rotate = orientation.testFlag(QImageIOHandler::TransformationRotate90);
     QImage image =
         allocateRgb32(rotate ? QSize(int(height), int(width)) : QSize(int(width), int(height)));
     if (image.isNull()) return {};
-    // The profile's chunks live in memory that libjpeg releases when the decoding finishes.
-    JOCTET* profile = nullptr;
-    unsigned int profileSize = 0;
-    if (readProfile(info, errors, &profile, &profileSize) && profile) {
-        image.setColorSpace(QColorSpace::fromIccProfile(
-            QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileSize))));
-    }
-    std::free(profile);
-    QRgb* bands = nullptr;
-    if (rotate) {
-        bands = static_cast<QRgb*>(std::malloc(size_t(width) * 2 * kBandRows * sizeof(QRgb)));
-        if (!bands) return {};
-    }
+    if (!icc.isEmpty()) image.setColorSpace(QColorSpace::fromIccProfile(icc));
+    auto* bands =
+        rotate ? static_cast<QRgb*>(std::malloc(size_t(width) * 2 * kBandRows * 4)) : nullptr;
+    if (rotate && !bands) return {};
     std::future<void> turning;
-    const Target to{image.bits(),
-                    image.bytesPerLine(),
-                    int(width),
-                    int(height),
-                    orientation.testFlag(QImageIOHandler::TransformationMirror),
-                    orientation.testFlag(QImageIOHandler::TransformationFlip),
+    const bool mirror = orientation.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = orientation.testFlag(QImageIOHandler::TransformationFlip);
+    const Target to{image.bits(), image.bytesPerLine(), int(width), int(height), mirror, flip,
                     rotate};
     const bool decoded = decodeRows(info, errors, to, bands, &turning);
     if (turning.valid()) turning.wait();
     std::free(bands);
-    if (!decoded) return {};
-    return image;
+    return decoded ? image : QImage();
 }
 
 } // namespace
