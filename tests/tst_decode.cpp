@@ -154,6 +154,9 @@ void DecodeTest::decodes_data()
     QImage half(kSize, QImage::Format_ARGB32);
     half.fill(qRgba(255, 0, 0, 128));
     row("png-alpha-over-white", encode(half, "png"), 0, qRgb(255, 127, 127), qRgb(255, 127, 127));
+    // Sixteen bits a channel, read in bands of rows: two of them, and with alpha.
+    row("png48", made("convert 1 png48:out", {kPicture.scaled(99, 99)}), 0, kRed, kGrey, {99, 99});
+    row("png64", made("convert 1 png64:out", {half}), 0, qRgb(255, 127, 127), qRgb(255, 127, 127));
     // Stored (20,27,200) under gAMA, with sRGB's cHRM or none; expected from the sRGB curve.
     const QRgb blue = qRgb(20, 27, 200);
     for (const auto& [options, expected] :
