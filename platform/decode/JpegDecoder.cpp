@@ -104,11 +104,12 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
     while (info.output_scanline < info.output_height) {
         const int first = int(info.output_scanline);
         const int wanted = std::min(kBandRows, to.height - first);
-        QRgb* band = bands + (first / kBandRows % 2) * qsizetype(kBandRows) * to.width;
+        // Where in `bands` this band goes, when turned; turned or not, where its rows go.
+        const qsizetype band = (first / kBandRows % 2) * qsizetype(kBandRows) * to.width;
         const int y0 = to.flip ? to.height - 1 - first : first, dy = to.flip ? -1 : 1;
         JSAMPROW rows[kBandRows];
         for (int i = 0; i < wanted; ++i)
-            rows[i] = to.rotate ? reinterpret_cast<JSAMPROW>(band + qsizetype(i) * to.width)
+            rows[i] = to.rotate ? reinterpret_cast<JSAMPROW>(bands + band + i * to.width)
                                 : to.bits + (y0 + i * dy) * to.stride;
         int got = 0; // libjpeg gives at most the rows of one row of blocks a call
         for (int more = 1; got < wanted && more > 0; got += more)
@@ -119,7 +120,7 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
                          reinterpret_cast<QRgb*>(rows[i]) + to.width);
         if (!to.rotate) continue;
         if (turning->valid()) turning->wait(); // the band before: its buffer is decoded into next
-        *turning = std::async(turnBand, to, band, y0, wanted);
+        *turning = std::async(turnBand, to, bands + band, y0, wanted);
     }
     jpeg_finish_decompress(&info);
     return true;
