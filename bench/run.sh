@@ -1,6 +1,6 @@
 #!/bin/sh
 # The performance benchmark: builds in Release, makes photo-like test
-# pictures once (kept in build-bench/pictures, about 240 MiB), then times the
+# pictures once (kept in build-bench/pictures, about 220 MiB), then times the
 # program's handlers, whole runs of the program and the nearest command-line
 # tools on the same files, and prints markdown tables.
 #
