@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,14 +203,101 @@ bool gifHasAScreen(QFile& file)
            qFromLittleEndian<quint16>(head.constData() + 8) != 0;
 }
 
-// What libpng writes before the pixels rarely exceeds a few kilobytes; text chunks can be longer.
-constexpr qint64 kPngHeadBytes = 256 * 1024;
+// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
+// 1/100000 as PNG stores them.
+constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
+                                                    30000, 60000, 15000, 6000};
+constexpr int kPngBandRows = 64;
+
+void readPngData(png_structp png, png_bytep data, size_t size)
+{
+    auto* file = static_cast<QFile*>(png_get_io_ptr(png));
+    if (file->read(reinterpret_cast<char*>(data), qint64(size)) != qint64(size)) png_error(png, "");
+}
+
+// Reads the chunks before the pixels, or with `rows` that many rows. libpng reports a failure by
+// jumping back here, where no C++ object with a destructor lives.
+bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr, int count = 0)
+{
+    if (setjmp(png_jmpbuf(png))) return false;
+    rows ? png_read_rows(png, rows, nullptr, png_uint_32(count)) : png_read_info(png, info);
+    return true;
+}
+
+// True for a PNG whose colour chunks only restate sRGB: a gAMA of 1/2.2 (within the tolerance
+// libpng itself applies before it bothers to correct gamma), cHRM absent or holding sRGB's
+// primaries, and no iCCP or sRGB chunk. Such files are what most tools write for plain sRGB
+// pixels; reading their 2.2 curve as a different transfer function than sRGB's would darken
+// every shadow.
+bool pngMeansSrgb(png_structp png, png_infop info)
+{
+    png_fixed_point gamma = 0, c[8] = {};
+    // libpng corrects gamma only when file gamma times display gamma (2.2: 1/45455 in PNG's
+    // units) strays more than 5 % from one, and takes chromaticities within 0.001 as sRGB's.
+    if (png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_sRGB) ||
+        !png_get_gAMA_fixed(png, info, &gamma) ||
+        std::llabs(gamma * 100000ll / 45455 - 100000) > 5000)
+        return false;
+    const bool chrm =
+        png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]);
+    for (int i = 0; chrm && i < 8; ++i)
+        if (std::abs(c[i] - kSrgbChromaticities[i]) > 100) return false;
+    return true;
+}
+
+// Qt's reader holds a 16-bit picture whole, at eight bytes a pixel, before it is reduced to
+// four. This holds a band of rows at a time, each reduced as Qt's whole picture would be.
+QImage readWidePng(png_structp png, png_infop info)
+{
+    const int width = int(png_get_image_width(png, info));
+    const int height = int(png_get_image_height(png, info));
+    const bool alpha = png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA;
+    png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
+    if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
+    if (!fitsAllocationLimit(width, height)) return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    QImage band(width, kPngBandRows, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    if (image.isNull() || band.isNull()) return {};
+    png_bytep rows[kPngBandRows];
+    for (int y = 0; y < height; y += kPngBandRows) {
+        const int count = std::min(kPngBandRows, height - y);
+        for (int i = 0; i < count; ++i)
+            rows[i] = band.scanLine(i);
+        if (!readPng(png, info, rows, count)) return {};
+        const QImage reduced = toOpaqueSrgb(band);
+        for (int i = 0; i < count; ++i)
+            std::memcpy(image.scanLine(y + i), reduced.constScanLine(i), size_t(width) * 4);
+    }
+    return image;
+}
 
 DecodedPicture readWithQt(QFile& file)
 {
     if (!bitmapHoldsItsRows(file)) return failure(QStringLiteral("位图文件比其头部声明的短"));
     if (!gifHasAScreen(file)) return failure(QStringLiteral("图片的宽度或高度为零"));
-    const bool pngInSrgb = pngMeansSrgb(file.peek(kPngHeadBytes));
+    bool pngInSrgb = false;
+    if (file.peek(8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)) {
+        png_structp png =
+            png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
+                                   [](png_structp, png_const_charp) {}); // warnings unheard
+        png_infop info = png ? png_create_info_struct(png) : nullptr;
+        QImage wide;
+        if (info) png_set_read_fn(png, &file, readPngData);
+        if (info && readPng(png, info)) {
+            pngInSrgb = pngMeansSrgb(png, info);
+            // The 16-bit colour pictures that Qt would read and leave in their colours.
+            if (png_get_bit_depth(png, info) == 16 &&
+                (png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) &&
+                png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
+                !png_get_valid(png, info, PNG_INFO_tRNS) &&
+                (pngInSrgb ||
+                 !png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_gAMA | PNG_INFO_cHRM)))
+                wide = readWidePng(png, info);
+        }
+        png_destroy_read_struct(&png, &info, nullptr);
+        if (!wide.isNull()) return success(std::move(wide));
+        if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
+    }
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
@@ -232,13 +321,12 @@ DecodedPicture readWithQt(QFile& file)
 DecodedPicture readJpeg(QFile& file)
 {
     // Qt's reader reads only the header for the EXIF orientation.
-    QImageIOHandler::Transformations orientation;
-    {
-        QImageReader header(&file, "jpeg");
-        orientation = header.transformation();
-    }
+    const auto orientation = QImageReader(&file, "jpeg").transformation();
     QImage image;
-    if (std::FILE* stream = ::fdopen(::dup(file.handle()), "rb")) {
+    const int fd = ::dup(file.handle());
+    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+    if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
+    if (stream) {
         if (std::fseek(stream, 0, SEEK_SET) == 0) image = decodeJpeg(stream, orientation);
         std::fclose(stream);
     }

@@ -12,6 +12,7 @@ find_library(TESSARINE_WMFLITE_LIBRARY wmflite REQUIRED HINTS ${TESSARINE_WMF_LI
 find_library(TESSARINE_EMF2SVG_LIBRARY emf2svg REQUIRED)
 find_path(TESSARINE_EMF2SVG_INCLUDE_DIR emf2svg.h REQUIRED)
 find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Svg)
 
 target_sources(tessarine_platform PRIVATE
@@ -22,7 +23,6 @@ target_sources(tessarine_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/PngGamma.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
 )
 target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}
@@ -31,6 +31,7 @@ target_link_libraries(tessarine_platform PRIVATE
     Qt6::Gui
     Qt6::Svg
     JPEG::JPEG
+    PNG::PNG
     ${TESSARINE_EMF2SVG_LIBRARY}
     PkgConfig::TESSARINE_HEIF
     ${TESSARINE_WMF_LIBRARY}

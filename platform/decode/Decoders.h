@@ -52,13 +52,6 @@ inline DecodedPicture failure(QString reason)
 // out (248,252,248)).
 [[nodiscard]] DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head);
 
-// True for a PNG whose colour chunks only restate sRGB: a gAMA of 1/2.2 (within the tolerance
-// libpng itself applies before it bothers to correct gamma), cHRM absent or holding sRGB's
-// primaries, and no iCCP or sRGB chunk. Such files are what most tools write for plain sRGB
-// pixels; reading their 2.2 curve as a different transfer function than sRGB's would darken
-// every shadow. `head` reaches the first IDAT or further.
-[[nodiscard]] bool pngMeansSrgb(QByteArrayView head);
-
 // True when the file starts with an ISO 'ftyp' box naming one of the HEIF image brands
 // (as iPhones and other cameras write them).
 [[nodiscard]] bool looksLikeHeif(QByteArrayView head);
