@@ -23,14 +23,13 @@ bool isChineseReason(const QString& reason)
     return chinese.match(reason).hasMatch();
 }
 
-// Fixtures are kept in TESSARINE_SEEDS when it names a folder: fuzz/run.sh seeds from them.
 QTemporaryDir g_dir;
-const QDir g_fixtures(qEnvironmentVariable("TESSARINE_SEEDS", g_dir.path()));
 
+// Fixtures go to TESSARINE_SEEDS when it names a folder: fuzz/run.sh seeds from them.
 QString saved(const QByteArray& bytes)
 {
-    static int files = 0;
-    QFile file(g_fixtures.filePath(QString::number(++files)));
+    static int n = 0;
+    QFile file(qEnvironmentVariable("TESSARINE_SEEDS", g_dir.path()) + '/' + QString::number(++n));
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
                                                                                 : QString();
 }
@@ -62,9 +61,8 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1)
 {
     const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
-    const auto record = [&](quint16 function, std::initializer_list<quint16> params, int n = 1) {
-        records +=
-            (words<quint16>({quint16(3 + params.size()), 0, function}) + words(params)).repeated(n);
+    const auto record = [&](quint16 function, std::initializer_list<quint16> p, int n = 1) {
+        records += (words<quint16>({quint16(3 + p.size()), 0, function}) + words(p)).repeated(n);
     };
     record(0x020C, {h, w});                                        // SetWindowExt
     record(0x02FA, {5, 0, 0, 0, 0});                               // a null pen, object 0
@@ -83,9 +81,8 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1)
 QByteArray emf(QSize size, int times = 1)
 {
     QByteArray records;
-    const auto record = [&](quint32 type, std::initializer_list<quint32> params, int n = 1) {
-        records +=
-            (words<quint32>({type, quint32(8 + 4 * params.size())}) + words(params)).repeated(n);
+    const auto record = [&](quint32 type, std::initializer_list<quint32> p, int n = 1) {
+        records += (words<quint32>({type, quint32(8 + 4 * p.size())}) + words(p)).repeated(n);
     };
     const auto w = quint32(size.width()), h = quint32(size.height());
     record(37, {0x80000008u});               // the stock null pen selected
@@ -94,9 +91,9 @@ QByteArray emf(QSize size, int times = 1)
     record(43, {0, 0, w / 2, h / 2}, times); // Rectangle
     record(14, {0, 16, 20});                 // the end
     // Bounds in pixels and frame in 0.01 mm; a 960 x 480 pixel device of 254 x 127 mm: 96 dpi.
+    const quint32 bytes = 88 + quint32(records.size());
     return words<quint32>({1, 88, 0, 0, w - 1, h - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
-           words<quint32>({0x464D4520, 0x10000, 88 + quint32(records.size()), 6, 2, 0, 0, 0, 960,
-                           480, 254, 127}) +
+           words<quint32>({0x464D4520, 0x10000, bytes, 6, 2, 0, 0, 0, 960, 480, 254, 127}) +
            records;
 }
 
@@ -145,11 +142,11 @@ void DecodeTest::decodes_data()
     row("heic", made("convert 1 -quality 95 heic:out", {kPicture}), 12);
     row("wmf", wmf(kSize), 0, kRed, kWhite);
     row("emf", emf(kSize), 0, kRed, kWhite);
-    // Drawings asking for 300000 x 150000 pixels are drawn at the cap, keeping their shape.
-    row("wmf-giant", wmf({300000, 150000}, 10), 0, kRed, kWhite, {8192, 4096});
-    row("emf-giant", emf({300000, 150000}), 0, kRed, kWhite, {8192, 4096});
-    // 40000 shapes of a million pixels each: drawn at sqrt(1e9 / (40000 x 4e6)) of its size.
-    row("emf-complex", emf({2000, 2000}, 40000), 0, kRed, kWhite, {158, 158});
+    // Drawings asking for 300000 x 75000 pixels are drawn at the cap, keeping their shape.
+    row("wmf-giant", wmf({300000, 75000}, 10), 0, kRed, kWhite, {8192, 2048});
+    row("emf-giant", emf({300000, 75000}), 0, kRed, kWhite, {8192, 2048});
+    // 16000 shapes of a million pixels each: drawn at sqrt(1e9 / (16000 x 4e6)) of its size.
+    row("emf-complex", emf({2000, 2000}, 16000), 0, kRed, kWhite, {250, 250});
 
     // Colours: (200,100,50) in Display P3 is (215,93,31) in sRGB.
     QImage p3 = probe(kSize, qRgb(200, 100, 50), qRgb(200, 100, 50));
