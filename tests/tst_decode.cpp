@@ -192,9 +192,9 @@ void DecodeTest::decodes()
     QFETCH(QSize, size);
     QVERIFY2(!bytes.isEmpty(), "the fixture could not be made");
     const QString path = saved(bytes);
-    const QDeadlineTimer deadline(3000);
+    const std::clock_t start = std::clock(); // work, which a busy machine does not stretch
     const auto decoded = platform::decodePictureFile(path);
-    QVERIFY2(!deadline.hasExpired(), "took three seconds or longer");
+    QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
     QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
     QCOMPARE(decoded.image.format(), QImage::Format_RGB32);
     QCOMPARE(decoded.image.size(), size);
@@ -255,9 +255,9 @@ void DecodeTest::refuses_data()
 void DecodeTest::refuses()
 {
     QFETCH(QString, path);
-    const QDeadlineTimer deadline(3000);
+    const std::clock_t start = std::clock();
     const auto decoded = platform::decodePictureFile(path);
-    QVERIFY2(!deadline.hasExpired(), "took three seconds or longer");
+    QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
     QVERIFY(decoded.image.isNull());
     QVERIFY2(isChineseReason(decoded.error), qPrintable(decoded.error));
 }

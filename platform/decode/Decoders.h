@@ -40,8 +40,9 @@ inline constexpr double kMaxDrawingSide = 8192;
     return size.toSize().expandedTo({1, 1});
 }
 
-// How long drawing one metafile may take before it is given up as too complex.
-inline constexpr int kDrawingMilliseconds = 2500;
+// The processor time drawing one metafile may take before it is given up as too complex.
+// Processor time, not time on the clock, so that a busy machine does not turn drawings away.
+inline constexpr double kDrawingSeconds = 2.5;
 
 // No picture, and the reason the user reads.
 inline DecodedPicture failure(QString reason)

@@ -1,6 +1,5 @@
 #include "Decoders.h"
 
-#include <QDeadlineTimer>
 #include <QtEndian>
 
 #include <libwmf/api.h>
@@ -8,6 +7,7 @@
 #include <libwmf/gd/gd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 
 namespace platform::decode {
@@ -124,9 +124,9 @@ DecodedPicture decodeWmf(const QByteArray& data)
     device->bbox = bbox;
     // Each record is drawn onto the whole canvas at worst, so a short file of many records can
     // keep libwmf busy for minutes; past the deadline the drawing is given up.
-    QDeadlineTimer deadline(kDrawingMilliseconds);
-    wmf_status_function(api.get(), &deadline, [](void* timer, float) {
-        return int(static_cast<QDeadlineTimer*>(timer)->hasExpired());
+    std::clock_t deadline = std::clock() + std::clock_t(kDrawingSeconds * CLOCKS_PER_SEC);
+    wmf_status_function(api.get(), &deadline, [](void* deadline, float) {
+        return int(std::clock() > *static_cast<std::clock_t*>(deadline));
     });
     const wmf_error_t played = wmf_play(api.get(), 0, &bbox);
     if (!device->gd_image) return failure(describe(played));
