@@ -349,15 +349,14 @@ DecodedPicture decodePictureFile(const QString& path)
     const QByteArray head = file.peek(kSniffBytes);
     if (looksLikeJpeg(head)) return readJpeg(file);
     if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
-    const bool heif = looksLikeHeif(head);
-    const bool wmf = !heif && looksLikeWmf(head);
-    const bool emf = !heif && !wmf && looksLikeEmf(head);
-    if (!heif && !wmf && !emf) return readWithQt(file);
+    auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
+    if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
+    if (!decoder) return readWithQt(file);
 
     if (file.size() > kMaxWholeFileBytes) return failure(QStringLiteral("文件太大"));
     const QByteArray data = file.readAll();
     if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
-    return fromDecoded(heif ? decodeHeif(data) : wmf ? decodeWmf(data) : decodeEmf(data));
+    return fromDecoded(decoder(data));
 }
 
 } // namespace platform

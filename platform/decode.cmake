@@ -9,6 +9,8 @@ pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
 pkg_check_modules(TESSARINE_WMF REQUIRED libwmf)
 find_library(TESSARINE_WMF_LIBRARY wmf REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
 find_library(TESSARINE_WMFLITE_LIBRARY wmflite REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
+# Its gd.h, which describes the canvas its gd device hands over, includes its siblings by bare name.
+find_path(TESSARINE_WMF_GD_INCLUDE_DIR gd_io.h PATH_SUFFIXES libwmf/gd REQUIRED)
 find_library(TESSARINE_EMF2SVG_LIBRARY emf2svg REQUIRED)
 find_path(TESSARINE_EMF2SVG_INCLUDE_DIR emf2svg.h REQUIRED)
 find_package(JPEG REQUIRED)
@@ -26,7 +28,7 @@ target_sources(tessarine_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
 )
 target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}
-    ${TESSARINE_EMF2SVG_INCLUDE_DIR})
+    ${TESSARINE_WMF_GD_INCLUDE_DIR} ${TESSARINE_EMF2SVG_INCLUDE_DIR})
 target_link_libraries(tessarine_platform PRIVATE
     Qt6::Gui
     Qt6::Svg

@@ -25,10 +25,11 @@ bool isChineseReason(const QString& reason)
 
 QTemporaryDir g_dir;
 
+// Fixtures go to TESSARINE_SEEDS when it names a folder: fuzz/run.sh seeds from them.
 QString saved(const QByteArray& bytes)
 {
-    static int files = 0;
-    QFile file(g_dir.filePath(QString::number(++files)));
+    static int n = 0;
+    QFile file(qEnvironmentVariable("TESSARINE_SEEDS", g_dir.path()) + '/' + QString::number(++n));
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
                                                                                 : QString();
 }
@@ -42,41 +43,40 @@ template <typename T> QByteArray words(std::initializer_list<T> values)
 }
 
 // A placeable WMF of `size` at 96 dpi, in `inch` units an inch: a red top-left quarter with no
-// outline, the rest left blank.
-QByteArray wmf(QSize size, quint16 inch = 1440)
+// outline, drawn `times` times, the rest left blank.
+QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1)
 {
     const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
-    const auto record = [&](quint16 function, std::initializer_list<quint16> params) {
-        records += words<quint16>({quint16(3 + params.size()), 0, function}) + words(params);
+    const auto record = [&](quint16 function, std::initializer_list<quint16> p, int n = 1) {
+        records += (words<quint16>({quint16(3 + p.size()), 0, function}) + words(p)).repeated(n);
     };
-    record(0x020C, {h, w});                                 // SetWindowExt
-    record(0x02FA, {5, 0, 0, 0, 0});                        // a null pen, object 0
-    record(0x012D, {0});                                    // selected
-    record(0x02FC, {0, 0x00FF, 0, 0});                      // a solid red brush, object 1
-    record(0x012D, {1});                                    // selected
-    record(0x041B, {quint16(h / 2), quint16(w / 2), 0, 0}); // Rectangle
-    records += words<quint16>({3, 0, 0});                   // the end, a record without parameters
+    record(0x020C, {h, w});                                        // SetWindowExt
+    record(0x02FA, {5, 0, 0, 0, 0});                               // a null pen, object 0
+    record(0x012D, {0});                                           // selected
+    record(0x02FC, {0, 0x00FF, 0, 0});                             // a solid red brush, object 1
+    record(0x012D, {1});                                           // selected
+    record(0x041B, {quint16(h / 2), quint16(w / 2), 0, 0}, times); // Rectangle
+    records += words<quint16>({3, 0, 0}); // the end, a record without parameters
     // The placeable header ends in its words XORed; the metafile's own header counts in words.
-    const auto checksum = quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch);
-    const auto total = quint16(9 + records.size() / 2);
-    return words<quint16>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, inch, 0, 0, checksum}) +
-           words<quint16>({1, 9, 0x0300, total, 0, 2, 8, 0, 0}) + records;
+    return words<quint16>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, inch, 0, 0,
+                           quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch)}) +
+           words<quint16>({1, 9, 0x0300, quint16(9 + records.size() / 2), 0, 2, 8, 0, 0}) + records;
 }
 
 // The same as an EMF recorded on a 96-dpi device.
-QByteArray emf(QSize size)
+QByteArray emf(QSize size, int times = 1)
 {
     QByteArray records;
-    const auto record = [&](quint32 type, std::initializer_list<quint32> params) {
-        records += words<quint32>({type, quint32(8 + 4 * params.size())}) + words(params);
+    const auto record = [&](quint32 type, std::initializer_list<quint32> p, int n = 1) {
+        records += (words<quint32>({type, quint32(8 + 4 * p.size())}) + words(p)).repeated(n);
     };
     const auto w = quint32(size.width()), h = quint32(size.height());
-    record(37, {0x80000008u});        // the stock null pen selected
-    record(39, {1, 0, 0x0000FF, 0});  // a solid red brush, object 1
-    record(37, {1});                  // selected
-    record(43, {0, 0, w / 2, h / 2}); // Rectangle
-    record(14, {0, 16, 20});          // the end
+    record(37, {0x80000008u});               // the stock null pen selected
+    record(39, {1, 0, 0x0000FF, 0});         // a solid red brush, object 1
+    record(37, {1});                         // selected
+    record(43, {0, 0, w / 2, h / 2}, times); // Rectangle
+    record(14, {0, 16, 20});                 // the end
     // Bounds in pixels and frame in 0.01 mm; a 960 x 480 pixel device of 254 x 127 mm: 96 dpi.
     const quint32 bytes = 88 + quint32(records.size());
     return words<quint32>({1, 88, 0, 0, w - 1, h - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
@@ -131,6 +131,11 @@ void DecodeTest::decodes_data()
     row("heic", made("convert 1 -quality 95 heic:out", {kPicture}), 12);
     row("wmf", wmf(kSize), 0, kRed, kWhite);
     row("emf", emf(kSize), 0, kRed, kWhite);
+    // Drawings asking for 300000 x 75000 pixels are drawn at the cap, keeping their shape.
+    row("wmf-giant", wmf({300000, 75000}, 10), 0, kRed, kWhite, {8192, 2048});
+    row("emf-giant", emf({300000, 75000}), 0, kRed, kWhite, {8192, 2048});
+    // 16000 shapes of a million pixels each: drawn at sqrt(1e9 / (16000 x 4e6)) of its size.
+    row("emf-complex", emf({2000, 2000}, 16000), 0, kRed, kWhite, {250, 250});
 
     // Colours: (200,100,50) in Display P3 is (215,93,31) in sRGB.
     QImage p3 = probe(kSize, qRgb(200, 100, 50), qRgb(200, 100, 50));
@@ -182,7 +187,9 @@ void DecodeTest::decodes()
     QFETCH(QSize, size);
     QVERIFY2(!bytes.isEmpty(), "the fixture could not be made");
     const QString path = saved(bytes);
+    const std::clock_t start = std::clock(); // work, which a busy machine does not stretch
     const auto decoded = platform::decodePictureFile(path);
+    QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
     QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
     QCOMPARE(decoded.image.format(), QImage::Format_RGB32);
     QCOMPARE(decoded.image.size(), size);
@@ -208,7 +215,7 @@ void DecodeTest::decodes()
 void DecodeTest::refuses_data()
 {
     QTest::addColumn<QString>("path");
-    const QString fifo = g_dir.filePath(QStringLiteral("fifo"));
+    const QString fifo = g_dir.filePath(QStringLiteral("fifo")); // never a seed
     QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
     QByteArray gif = made("convert 1 gif:out", {kPicture});
     gif[6] = gif[7] = 0; // the screen's width
@@ -221,6 +228,8 @@ void DecodeTest::refuses_data()
     QTest::newRow("png-truncated") << saved(encode(kPicture, "png").left(60));
     QTest::newRow("bmp-shorter-than-header") << saved(encode(kPicture, "bmp").left(1000));
     QTest::newRow("gif-without-screen") << saved(gif);
+    // Each shape covers a million pixels: drawing two thousand takes libwmf half a minute.
+    QTest::newRow("wmf-too-complex") << saved(wmf({2000, 2000}, 96, 2000));
 
     // Headers that claim 30000 x 30000 pixels (HEIF: 100000 x 100000), with little behind.
     QByteArray jpeg = encode(kPicture, "jpeg");
@@ -230,8 +239,6 @@ void DecodeTest::refuses_data()
     qToBigEndian<quint16>(30000, jpeg.data() + frame + 7);
     QTest::newRow("huge-jpeg") << saved(jpeg);
     QTest::newRow("huge-gif") << saved(made("convert 1 -page 30000x30000+0+0 gif:out", {kPicture}));
-    QTest::newRow("huge-wmf") << saved(wmf({30000, 30000}, 96));
-    QTest::newRow("huge-emf") << saved(emf({30000, 30000}));
     QByteArray heic = made("convert 1 heic:out", {kPicture});
     const qsizetype ispe = heic.indexOf("ispe"); // width and height after a version word
     QVERIFY(ispe > 0);
@@ -243,9 +250,9 @@ void DecodeTest::refuses_data()
 void DecodeTest::refuses()
 {
     QFETCH(QString, path);
-    const QDeadlineTimer deadline(1000);
+    const std::clock_t start = std::clock();
     const auto decoded = platform::decodePictureFile(path);
-    QVERIFY2(!deadline.hasExpired(), "took a second or longer");
+    QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
     QVERIFY(decoded.image.isNull());
     QVERIFY2(isChineseReason(decoded.error), qPrintable(decoded.error));
 }

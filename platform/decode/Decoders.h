@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImageIOHandler>
 
+#include <algorithm>
 #include <cstdio>
 
 // The readers for what Qt cannot read, or not well enough. Each hands back its picture in
@@ -26,6 +27,22 @@ inline constexpr int kAllocationLimitMb = 1024;
     constexpr qint64 limitBytes = qint64(kAllocationLimitMb) * 1024 * 1024;
     return width * height <= limitBytes / 4;
 }
+
+// A metafile is a drawing, which can be drawn at any size: whatever its header asks for, it is
+// drawn no larger than this on its longer side, keeping its shape. Photos keep their own size.
+inline constexpr double kMaxDrawingSide = 8192;
+
+// `size` in whole pixels within that cap; empty when either side is not positive.
+[[nodiscard]] inline QSize drawingSize(QSizeF size)
+{
+    if (!(size.width() > 0 && size.height() > 0)) return {};
+    size *= std::min(1.0, kMaxDrawingSide / std::max(size.width(), size.height()));
+    return size.toSize().expandedTo({1, 1});
+}
+
+// The processor time drawing one metafile may take before it is given up as too complex.
+// Processor time, not time on the clock, so that a busy machine does not turn drawings away.
+inline constexpr double kDrawingSeconds = 2.5;
 
 // No picture, and the reason the user reads.
 inline DecodedPicture failure(QString reason)
@@ -62,14 +79,14 @@ inline DecodedPicture failure(QString reason)
 // True for a placeable metafile (0x9AC6CDD7 key) or one starting with a plain metafile header.
 [[nodiscard]] bool looksLikeWmf(QByteArrayView head);
 
-// Renders the metafile at its own size (96 dpi) onto white.
+// Renders the metafile at its own size (96 dpi, capped as above) onto white.
 [[nodiscard]] DecodedPicture decodeWmf(const QByteArray& data);
 
 // True for an enhanced metafile: a header record (type 1) carrying the " EMF" signature.
 [[nodiscard]] bool looksLikeEmf(QByteArrayView head);
 
-// Draws the metafile onto white at the size of the frame its header gives (96 dpi), so that
-// its margins are kept as the author set them.
+// Draws the metafile onto white at the size of the frame its header gives (96 dpi, capped as
+// above), so that its margins are kept as the author set them.
 [[nodiscard]] DecodedPicture decodeEmf(const QByteArray& data);
 
 } // namespace platform::decode

@@ -6,6 +6,7 @@
 
 #include <emf2svg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -23,7 +24,7 @@ struct Header
 {
     QRectF bounds; // the drawing's extent, in the reference device's pixels
     QRectF frame;  // the picture's own frame, in the same pixels
-    QSize pixels;  // the frame at 96 dpi
+    QSizeF pixels; // the frame at 96 dpi
 };
 
 qint32 i32(QByteArrayView b, qsizetype at)
@@ -47,13 +48,9 @@ bool readHeader(QByteArrayView data, Header& header)
     // The frame is counted in hundredths of a millimetre.
     header.frame = inclusiveRect(data, 24, devicePixelsX / (deviceMmX * 100.0),
                                  devicePixelsY / (deviceMmY * 100.0));
-    const double width =
-        std::round((i32(data, 32) - double(i32(data, 24))) * kDotsPerInch / kHundredthsOfMmPerInch);
-    const double height =
-        std::round((i32(data, 36) - double(i32(data, 28))) * kDotsPerInch / kHundredthsOfMmPerInch);
-    if (!(width >= 1 && height >= 1 && width < 1e6 && height < 1e6)) return false;
-    header.pixels = QSize(int(width), int(height));
-    return header.frame.width() > 0 && header.frame.height() > 0;
+    constexpr double toPixels = kDotsPerInch / kHundredthsOfMmPerInch;
+    header.pixels = inclusiveRect(data, 24, toPixels, toPixels).size();
+    return !header.pixels.isEmpty(); // and so is the frame, scaled from the same numbers
 }
 
 } // namespace
@@ -69,15 +66,13 @@ DecodedPicture decodeEmf(const QByteArray& data)
 {
     Header header;
     if (!readHeader(data, header)) return failure(QStringLiteral("图元文件的头部已损坏"));
-    if (!fitsAllocationLimit(header.pixels.width(), header.pixels.height()))
-        return failure(QStringLiteral("图片尺寸过大"));
 
     // The converter only reads the buffer; its signature predates const. It answers 1 when it
     // has drawn the records, anything else when it gave up.
     generatorOptions options{};
     options.nameSpace = const_cast<char*>("");
     options.svgDelimiter = true;
-    options.emfplus = false; // EMF+ files carry plain records for readers without EMF+
+    // EMF+ stays off: EMF+ files carry plain records for readers without EMF+.
     char* svg = nullptr;
     size_t svgSize = 0;
     const int drawn =
@@ -91,8 +86,13 @@ DecodedPicture decodeEmf(const QByteArray& data)
     // instead keeps the margins around the drawing.
     renderer.setViewBox(header.frame.translated(-header.bounds.topLeft()));
     renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
-
-    QImage image(header.pixels, QImage::Format_RGB32);
+    // Qt cannot be stopped half-way through a drawing, so its cost is bounded before it starts:
+    // any element (counted by its tags) may cover the whole canvas, taking up to 2 ns a pixel,
+    // and a drawing of too many elements for two seconds at its size is drawn smaller.
+    const QSize size = drawingSize(header.pixels);
+    const double work = double(std::count(svg, svg + svgSize, '<')) * size.width() * size.height();
+    QImage image(drawingSize(QSizeF(size) * std::sqrt(std::min(1.0, 1e9 / work))),
+                 QImage::Format_RGB32);
     if (image.isNull()) return failure(QStringLiteral("内存不足"));
     image.fill(Qt::white);
     QPainter painter(&image);

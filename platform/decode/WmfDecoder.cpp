@@ -4,39 +4,32 @@
 
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
+#include <libwmf/gd/gd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
-#include <utility>
 
 namespace platform::decode {
 namespace {
 
 constexpr double kDotsPerInch = 96.0;
 
+// The reason the user reads for each of libwmf's errors, in the order of wmf_error_t.
 QString describe(wmf_error_t error)
 {
-    switch (error) {
-    case wmf_E_InsMem:
-        return QStringLiteral("内存不足，无法读取图元文件");
-    case wmf_E_EOF:
-        return QStringLiteral("图元文件不完整");
-    case wmf_E_BadFile:
-        // With the file already in memory this means libwmf could not load its own fonts.
-        return QStringLiteral("图元文件无法读取（缺少字体）");
-    case wmf_E_BadFormat:
-        return QStringLiteral("图元文件已损坏");
-    default:
-        return QStringLiteral("图元文件无法绘制");
-    }
+    static_assert(wmf_E_None == 0 && wmf_E_UserExit == 8);
+    static constexpr const char* reasons[] = {
+        "图元文件无法绘制", "内存不足，无法读取图元文件",
+        // With the file already in memory a bad file means libwmf could not load its own fonts.
+        "图元文件无法读取（缺少字体）", "图元文件已损坏", "图元文件不完整",
+        // A device error, a glitch or a failed assertion inside libwmf.
+        "图元文件无法绘制", "图元文件无法绘制", "图元文件无法绘制",
+        "图元文件过于复杂，无法及时绘制"};
+    return QString::fromUtf8(reasons[std::clamp(int(error), 0, int(wmf_E_UserExit))]);
 }
 
-struct ApiDeleter
-{
-    void operator()(wmfAPI* api) const { wmf_api_destroy(api); }
-};
-using Api = std::unique_ptr<wmfAPI, ApiDeleter>;
+using Api = std::unique_ptr<wmfAPI, decltype(&wmf_api_destroy)>;
 
 constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
 
@@ -49,8 +42,7 @@ bool placeableFrame(const QByteArray& data, wmfD_Rect& frame)
         return false;
     const auto word = [&](int at) { return qFromLittleEndian<qint16>(data.constData() + at); };
     const int unitsPerInch = quint16(word(14));
-    const int width = word(10) - word(6);
-    const int height = word(12) - word(8);
+    const int width = word(10) - word(6), height = word(12) - word(8);
     if (unitsPerInch == 0 || width <= 0 || height <= 0) return false;
     frame.TL = {0.0f, 0.0f};
     frame.BR = {float(width) * 72.0f / float(unitsPerInch),
@@ -58,33 +50,28 @@ bool placeableFrame(const QByteArray& data, wmfD_Rect& frame)
     return true;
 }
 
-// libwmf's gd device can hand out its raw canvas, but nothing exported frees that canvas
-// afterwards; as PNG output the canvas is freed inside libwmf, so we take the PNG bytes.
-struct MemoryFile
+// libwmf's gd device hands over its canvas but exports nothing that frees it. Its gd.h gives
+// the layout, and its gdImageDestroy frees exactly these with free(); a truecolour canvas has
+// no palette rows.
+void destroyCanvas(void* canvas)
 {
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* file = open_memstream(&bytes, &size);
-    ~MemoryFile()
-    {
-        if (file) std::fclose(file);
-        std::free(bytes);
-    }
-    QByteArray take()
-    {
-        std::fclose(std::exchange(file, nullptr));
-        return QByteArray(bytes, qsizetype(size));
-    }
-};
+    auto* image = static_cast<gdImage*>(canvas);
+    std::free(image->_tpixels);
+    std::free(image->tpixels);
+    std::free(image->polyInts);
+    std::free(image->style);
+    if (image->clip) std::free(image->clip->list);
+    std::free(image->clip);
+    std::free(image);
+}
 
 // libwmf allocates a buffer for the largest record the header announces before it reads any;
 // a record cannot be larger than the file, so a larger claim is a lie (up to 8 GB in 4 bytes).
 bool recordsFitTheFile(const QByteArray& data)
 {
     const qsizetype header = qFromLittleEndian<quint32>(data.constData()) == kPlaceableKey ? 22 : 0;
-    if (data.size() < header + 18) return false;
-    const quint32 largestRecordWords = qFromLittleEndian<quint32>(data.constData() + header + 12);
-    return qint64(largestRecordWords) * 2 <= data.size();
+    return data.size() >= header + 18 &&
+           2 * qint64(qFromLittleEndian<quint32>(data.constData() + header + 12)) <= data.size();
 }
 
 } // namespace
@@ -95,10 +82,9 @@ bool looksLikeWmf(QByteArrayView head)
     if (qFromLittleEndian<quint32>(head.data()) == kPlaceableKey) return true;
     // A plain metafile header: type 1 (memory) or 2 (disk), a nine-word header, and
     // version 0x0100 or 0x0300.
-    const quint16 type = qFromLittleEndian<quint16>(head.data());
-    const quint16 headerWords = qFromLittleEndian<quint16>(head.data() + 2);
-    const quint16 version = qFromLittleEndian<quint16>(head.data() + 4);
-    return (type == 1 || type == 2) && headerWords == 9 && (version == 0x0100 || version == 0x0300);
+    const auto word = [&](int at) { return qFromLittleEndian<quint16>(head.data() + at); };
+    return (word(0) == 1 || word(0) == 2) && word(2) == 9 &&
+           (word(4) == 0x0100 || word(4) == 0x0300);
 }
 
 DecodedPicture decodeWmf(const QByteArray& data)
@@ -110,11 +96,9 @@ DecodedPicture decodeWmf(const QByteArray& data)
     const unsigned long flags =
         WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
     wmfAPI* rawApi = nullptr;
-    if (wmf_api_create(&rawApi, flags, &options) != wmf_E_None) {
-        if (rawApi) wmf_api_destroy(rawApi);
-        return failure(QStringLiteral("无法读取图元文件"));
-    }
-    const Api api(rawApi);
+    const wmf_error_t created = wmf_api_create(&rawApi, flags, &options);
+    const Api api(rawApi, &wmf_api_destroy); // also one that failed half-way
+    if (created != wmf_E_None) return failure(QStringLiteral("无法读取图元文件"));
 
     // libwmf only reads from the buffer; its signature just predates const.
     auto* bytes = reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData()));
@@ -126,27 +110,33 @@ DecodedPicture decodeWmf(const QByteArray& data)
 
     // With a placeable header this is the drawing's physical size at 96 dpi; a plain metafile
     // has none, and libwmf then takes its logical units as points.
-    unsigned int width = 0;
-    unsigned int height = 0;
+    unsigned int width = 0, height = 0;
     if (wmf_display_size(api.get(), &width, &height, kDotsPerInch, kDotsPerInch) != wmf_E_None)
         return failure(describe(api->err));
-    if (width == 0 || height == 0) return failure(QStringLiteral("图元文件没有尺寸"));
-    if (!fitsAllocationLimit(width, height)) return failure(QStringLiteral("图片尺寸过大"));
+    const QSize size = drawingSize(QSizeF(width, height));
+    if (size.isEmpty()) return failure(QStringLiteral("图元文件没有尺寸"));
 
     placeableFrame(data, bbox);
-    MemoryFile png;
-    if (!png.file) return failure(QStringLiteral("内存不足"));
     wmf_gd_t* device = WMF_GD_GetData(api.get());
-    device->type = wmf_gd_png;
-    device->flags |= WMF_GD_OUTPUT_FILE;
-    device->file = png.file;
-    device->width = width;
-    device->height = height;
+    device->type = wmf_gd_image;
+    device->width = unsigned(size.width());
+    device->height = unsigned(size.height());
     device->bbox = bbox;
-    if (wmf_play(api.get(), 0, &bbox) != wmf_E_None) return failure(describe(api->err));
-
-    QImage image = QImage::fromData(png.take(), "PNG");
-    if (image.isNull()) return failure(describe(wmf_E_DeviceError));
+    // Each record is drawn onto the whole canvas at worst, so a short file of many records can
+    // keep libwmf busy for minutes; past the deadline the drawing is given up.
+    std::clock_t deadline = std::clock() + std::clock_t(kDrawingSeconds * CLOCKS_PER_SEC);
+    wmf_status_function(api.get(), &deadline, [](void* deadline, float) {
+        return int(std::clock() > *static_cast<std::clock_t*>(deadline));
+    });
+    const wmf_error_t played = wmf_play(api.get(), 0, &bbox);
+    if (!device->gd_image) return failure(describe(played));
+    auto* pixels = reinterpret_cast<quint32*>(wmf_gd_image_pixels(device->gd_image));
+    QImage image(reinterpret_cast<uchar*>(pixels), size.width(), size.height(),
+                 QImage::Format_RGB32, destroyCanvas, device->gd_image);
+    if (played != wmf_E_None) return failure(describe(played));
+    // gd counts transparency in the top byte, zero for opaque; RGB32 wants it all ones.
+    for (qsizetype i = 0, count = qsizetype(size.width()) * size.height(); i < count; ++i)
+        pixels[i] |= 0xff000000u;
     return {std::move(image), QString()};
 }
 
