@@ -143,9 +143,11 @@ private slots:
             "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler",
             "rm ../filler");
         row("as root: immutable tile 7", 7, EPERM, "chattr +i 7.jpg", "chattr -i 7.jpg");
-        // A crashed cut kept old tile 5 aside: it comes back even though the cut fails.
-        row("kept tile 5, tile 8 a folder", 8, EISDIR,
-            "mv 5.jpg .5.jpg.tessarine-2147483647-1.old; mkdir 8.jpg", "rmdir 8.jpg");
+        // Crashed cuts kept old tiles 5 and 3 aside: 5 comes back even though the cut
+        // fails, 3 stays hidden while a tile has its name.
+        row("kept tiles 5 and 3, tile 8 a folder", 8, EISDIR,
+            "mv 5.jpg .5.jpg.tessarine-2147483647-1.old; cp 3.jpg .3.jpg.tessarine-2147483647-2.old; mkdir 8.jpg",
+            "rmdir 8.jpg; rm .3.jpg.tessarine-2147483647-2.old");
         row("out of memory: packing tile 4", 4, ENOMEM, {}, {}, 256 * 1024);
         row("out of memory: the first kilobyte", 1, ENOMEM, {}, {}, 1024);
         for (int n = 1; n <= 9; ++n)
