@@ -17,10 +17,7 @@ tessarine_install $TESSARINE_TEST_PACKAGES
 export DEBIAN_FRONTEND=noninteractive
 work=$(mktemp -d)
 trap 'apt-get remove -y -qq tessarine >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
+fail() { echo "FAIL: $*"; exit 1; }
 
 tools/package.sh >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "tools/package.sh"; }
 deb=$(tail -n 1 "$work/build.log")

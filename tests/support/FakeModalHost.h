@@ -18,7 +18,6 @@ public:
     void messageBox(const QString& prompt, int buttons, const QString& title,
                     const QString& detail) override
     {
-        prompts << prompt;
         boxes << QStringLiteral("%1 %2 %3").arg(buttons).arg(title, prompt);
         details << detail;
     }
@@ -35,8 +34,7 @@ public:
     }
 
     QStringList choices;
-    QStringList prompts;       // of the message boxes shown, in order
-    QStringList boxes;         // the same boxes as "buttons title prompt"
+    QStringList boxes;         // the message boxes shown, as "buttons title prompt"
     QStringList details;       // their smaller second texts
     QStringList untrapped;     // "number description" of each untrapped error
     QStringList dialogFolders; // where each open dialog started

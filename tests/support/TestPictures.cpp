@@ -11,22 +11,17 @@ QImage probe(QSize size, QRgb mark, QRgb field)
     QImage image(size, QImage::Format_RGB32);
     image.fill(field);
     for (int y = 0; y < size.height() / 2; ++y)
-        for (int x = 0; x < size.width() / 2; ++x)
-            image.setPixel(x, y, mark);
+        std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)), size.width() / 2, mark);
     return image;
 }
 
 QImage noise(int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image(width, height, QImage::Format_RGB32); // rows without padding
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
     quint32 state = 12345;
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            state = state * 1664525u + 1013904223u;
-            line[x] = 0xFF000000u | (state >> 8);
-        }
-    }
+    for (qsizetype i = 0; i < qsizetype(width) * height && pixels; ++i)
+        pixels[i] = 0xFF000000u | ((state = state * 1664525u + 1013904223u) >> 8);
     return image;
 }
 

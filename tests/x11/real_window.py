@@ -80,8 +80,7 @@ def xdnd(paths, x, y):  # drops PATHS at client x, y; true when the target took 
 
 def picture(name, w, h):  # a PNG of W x H in nine coloured thirds
     path = os.path.join(work, name)
-    ppm = b"P6 3 3 255\n" + NINTHS
-    subprocess.run(["convert", "ppm:-", "-sample", f"{w}x{h}!", path], input=ppm, check=True)
+    subprocess.run(["convert", "ppm:-", "-sample", f"{w}x{h}!", path], input=b"P6 3 3 255\n" + NINTHS, check=True)
     return path, w, h
 
 
