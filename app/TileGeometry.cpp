@@ -25,9 +25,6 @@ double twoThirds(double v)
 
 Rect tileSource(int n, double innerWidth, double innerHeight)
 {
-    if (n < 1 || n > TileCount)
-        throw RuntimeError(RuntimeError::InvalidProcedureCall,
-                           QStringLiteral("无效的过程调用或参数"));
     const int row = (n - 1) / 3;
     const int column = (n - 1) % 3;
     const double tw = third(innerWidth);

@@ -7,11 +7,8 @@
 #include <exception>
 
 namespace platform {
-namespace {
 
-int g_waiting = 0;
-
-} // namespace
+static int g_waiting = 0;
 
 void waitFor(const std::function<void()>& work)
 {

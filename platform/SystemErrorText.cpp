@@ -38,10 +38,6 @@ QString systemErrorText(int error)
         return QStringLiteral("打开的文件太多");
     case ELOOP:
         return QStringLiteral("符号链接循环");
-    case EXDEV:
-        return QStringLiteral("不能跨磁盘移动文件");
-    case EEXIST:
-        return QStringLiteral("文件已存在");
     default:
         return QStringLiteral("系统错误 %1").arg(error);
     }
