@@ -77,9 +77,10 @@ QByteArray emf(QSize size, int times = 1)
     record(37, {1});                         // selected
     record(43, {0, 0, w / 2, h / 2}, times); // Rectangle
     record(14, {0, 16, 20});                 // the end
-    // Bounds in pixels and frame in 0.01 mm; a 960 x 480 pixel device of 254 x 127 mm: 96 dpi.
+    // Bounds in pixels around what is drawn, frame in 0.01 mm around the whole picture; a 960 x
+    // 480 pixel device of 254 x 127 mm: 96 dpi.
     const quint32 bytes = 88 + quint32(records.size());
-    return words<quint32>({1, 88, 0, 0, w - 1, h - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
+    return words<quint32>({1, 88, 0, 0, w / 2 - 1, h / 2 - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
            words<quint32>({0x464D4520, 0x10000, bytes, 6, 2, 0, 0, 0, 960, 480, 254, 127}) +
            records;
 }
