@@ -24,7 +24,7 @@ export QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS="print_stacktrace=1:halt_on_error
 # metafiles, HEIF, bit-field bitmaps, turned JPEGs, ICC profiles ...), the
 # inputs kept in fuzz/seeds/, our own pictures and the broken pictures of
 # Debian's test packages (tools/packages.sh), those that are installed.
-TESSARINE_SEEDS="$build/made" "$build/tests/tst_decode" -silent decodes refuses 2>/dev/null
+TESSARINE_SEEDS="$build/made" "$build/tests/tst_decode" -silent decodes 2>/dev/null
 seeds=$(ls -d "$build/made" "$root/fuzz/seeds" "$root/resources" /usr/share/doc/afl++-doc/afl/testcases/images \
     /usr/share/gocode/src/golang.org/x/image/testdata /usr/share/doc/libsixel-examples/examples/images \
     /usr/libexec/installed-tests/gdk-pixbuf/test-images 2>/dev/null || true)

@@ -77,9 +77,10 @@ QByteArray emf(QSize size, int times = 1)
     record(37, {1});                         // selected
     record(43, {0, 0, w / 2, h / 2}, times); // Rectangle
     record(14, {0, 16, 20});                 // the end
-    // Bounds in pixels and frame in 0.01 mm; a 960 x 480 pixel device of 254 x 127 mm: 96 dpi.
+    // Bounds in pixels around what is drawn, frame in 0.01 mm around the whole picture; a 960 x
+    // 480 pixel device of 254 x 127 mm: 96 dpi.
     const quint32 bytes = 88 + quint32(records.size());
-    return words<quint32>({1, 88, 0, 0, w - 1, h - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
+    return words<quint32>({1, 88, 0, 0, w / 2 - 1, h / 2 - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
            words<quint32>({0x464D4520, 0x10000, bytes, 6, 2, 0, 0, 0, 960, 480, 254, 127}) +
            records;
 }
@@ -92,21 +93,23 @@ class DecodeTest : public QObject
 private slots:
     void decodes_data();
     void decodes();
-    void refuses_data();
-    void refuses();
     void brokenPictures();
 };
 
+// Rows of a picture file and what it must decode to; a size of 0 x 0 asks for a refusal.
 void DecodeTest::decodes_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("path");
     QTest::addColumn<int>("tolerance");
     QTest::addColumn<QRgb>("mark");  // expected in the top-left quarter
     QTest::addColumn<QRgb>("field"); // expected in the other three
     QTest::addColumn<QSize>("size");
     const auto row = [](const QString& name, const QByteArray& bytes, int tolerance,
                         QRgb mark = kRed, QRgb field = kGrey, QSize size = kSize) {
-        QTest::newRow(qPrintable(name)) << bytes << tolerance << mark << field << size;
+        QTest::newRow(qPrintable(name)) << saved(bytes) << tolerance << mark << field << size;
+    };
+    const auto refused = [](const char* name, const QString& path) {
+        QTest::newRow(name) << path << 0 << kRed << kGrey << QSize(0, 0);
     };
     for (const char* format : {"png", "bmp", "tiff", "webp"})
         row(format, encode(kPicture, format), 0);
@@ -176,85 +179,66 @@ void DecodeTest::decodes_data()
          {std::pair{54, 0x3ff00000u}, {58, 0xffc00u}, {62, 0x3ffu}, {66, 0u}})
         qToLittleEndian(mask, wide.data() + at);
     row("bmp-32-10bit", wide, 0, kWhite, qRgb(0, 0, 0));
+
+    const QString fifo = g_dir.filePath(QStringLiteral("fifo")); // never a seed
+    QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
+    refused("missing", g_dir.filePath(QStringLiteral("none")));
+    refused("folder", g_dir.path());
+    refused("fifo", fifo);
+    refused("device", QStringLiteral("/dev/zero"));
+    refused("empty", saved({}));
+    refused("not-a-picture", saved("just words\n"));
+    refused("png-truncated", saved(encode(kPicture, "png").left(60)));
+    refused("bmp-shorter-than-header", saved(encode(kPicture, "bmp").left(1000)));
+    QByteArray gif = made("convert 1 gif:out", {kPicture});
+    gif[6] = gif[7] = 0; // the screen's width
+    refused("gif-without-screen", saved(gif));
+    // Each shape covers a million pixels: drawing two thousand takes libwmf half a minute.
+    refused("wmf-too-complex", saved(wmf({2000, 2000}, 96, 2000)));
+    // Headers that claim 30000 x 30000 pixels (HEIF: 100000 x 100000), with little behind: the
+    // two sides stand big-endian `at` bytes past the marker. Unpatched, the picture is fine.
+    const auto claiming = [](QByteArray bytes, const char* marker, int at, auto side) {
+        const decltype(side) sides[] = {side, side};
+        if (const qsizetype found = bytes.indexOf(marker); found > 0)
+            qToBigEndian<decltype(side)>(sides, 2, bytes.data() + found + at);
+        return saved(bytes);
+    };
+    refused("huge-jpeg", claiming(encode(kPicture, "jpeg"), "\xff\xc0", 5, quint16(30000)));
+    refused("huge-gif", saved(made("convert 1 -page 30000x30000+0+0 gif:out", {kPicture})));
+    refused("huge-heic",
+            claiming(made("convert 1 heic:out", {kPicture}), "ispe", 8, quint32(100000)));
 }
 
 void DecodeTest::decodes()
 {
-    QFETCH(QByteArray, bytes);
+    QFETCH(QString, path);
     QFETCH(int, tolerance);
     QFETCH(QRgb, mark);
     QFETCH(QRgb, field);
     QFETCH(QSize, size);
-    QVERIFY2(!bytes.isEmpty(), "the fixture could not be made");
-    const QString path = saved(bytes);
     const std::clock_t start = std::clock(); // work, which a busy machine does not stretch
     const auto decoded = platform::decodePictureFile(path);
     QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
-    QVERIFY2(decoded.error.isEmpty(), qPrintable(decoded.error));
-    QCOMPARE(decoded.image.format(), QImage::Format_RGB32);
+    QVERIFY2(size.isEmpty() ? isChineseReason(decoded.error) : decoded.error.isEmpty(),
+             qPrintable(decoded.error));
     QCOMPARE(decoded.image.size(), size);
+    if (size.isEmpty()) return;
+    QCOMPARE(decoded.image.format(), QImage::Format_RGB32);
     const int right = size.width() - 1, bottom = size.height() - 1;
     for (const auto& [x, y, expected] :
          {std::tuple{0, 0, mark}, {right, 0, field}, {0, bottom, field}, {right, bottom, field}}) {
-        const QRgb actual = decoded.image.pixel(x, y);
-        const int off =
-            std::max({qAbs(qRed(actual) - qRed(expected)), qAbs(qGreen(actual) - qGreen(expected)),
-                      qAbs(qBlue(actual) - qBlue(expected))});
-        QVERIFY2(off <= tolerance,
-                 qPrintable(QStringLiteral("(%1,%2) is %3").arg(x).arg(y).arg(actual, 0, 16)));
+        QImage want(1, 1, QImage::Format_RGB32);
+        want.fill(expected);
+        QVERIFY2(difference(decoded.image.copy(x, y, 1, 1), want) <= tolerance,
+                 qPrintable(QString::asprintf("(%d,%d) is %x", x, y, decoded.image.pixel(x, y))));
     }
-    if (!bytes.startsWith("\xff\xd8")) return;
     // Our own JPEG path must give every pixel exactly as Qt's reader does.
     QImageReader reader(path);
+    if (reader.format() != "jpeg") return;
     reader.setAutoTransform(true);
     QImage byQt = reader.read();
     if (byQt.colorSpace().isValid()) byQt.convertToColorSpace(QColorSpace::SRgb);
     QCOMPARE(decoded.image, byQt.convertToFormat(QImage::Format_RGB32));
-}
-
-void DecodeTest::refuses_data()
-{
-    QTest::addColumn<QString>("path");
-    const QString fifo = g_dir.filePath(QStringLiteral("fifo")); // never a seed
-    QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
-    QByteArray gif = made("convert 1 gif:out", {kPicture});
-    gif[6] = gif[7] = 0; // the screen's width
-    QTest::newRow("missing") << g_dir.filePath(QStringLiteral("none"));
-    QTest::newRow("folder") << g_dir.path();
-    QTest::newRow("fifo") << fifo;
-    QTest::newRow("device") << QStringLiteral("/dev/zero");
-    QTest::newRow("empty") << saved({});
-    QTest::newRow("not-a-picture") << saved("just words\n");
-    QTest::newRow("png-truncated") << saved(encode(kPicture, "png").left(60));
-    QTest::newRow("bmp-shorter-than-header") << saved(encode(kPicture, "bmp").left(1000));
-    QTest::newRow("gif-without-screen") << saved(gif);
-    // Each shape covers a million pixels: drawing two thousand takes libwmf half a minute.
-    QTest::newRow("wmf-too-complex") << saved(wmf({2000, 2000}, 96, 2000));
-
-    // Headers that claim 30000 x 30000 pixels (HEIF: 100000 x 100000), with little behind.
-    QByteArray jpeg = encode(kPicture, "jpeg");
-    const qsizetype frame = jpeg.indexOf("\xff\xc0");
-    QVERIFY(frame > 0);
-    qToBigEndian<quint16>(30000, jpeg.data() + frame + 5); // height and width
-    qToBigEndian<quint16>(30000, jpeg.data() + frame + 7);
-    QTest::newRow("huge-jpeg") << saved(jpeg);
-    QTest::newRow("huge-gif") << saved(made("convert 1 -page 30000x30000+0+0 gif:out", {kPicture}));
-    QByteArray heic = made("convert 1 heic:out", {kPicture});
-    const qsizetype ispe = heic.indexOf("ispe"); // width and height after a version word
-    QVERIFY(ispe > 0);
-    qToBigEndian<quint32>(100000, heic.data() + ispe + 8);
-    qToBigEndian<quint32>(100000, heic.data() + ispe + 12);
-    QTest::newRow("huge-heic") << saved(heic);
-}
-
-void DecodeTest::refuses()
-{
-    QFETCH(QString, path);
-    const std::clock_t start = std::clock();
-    const auto decoded = platform::decodePictureFile(path);
-    QVERIFY2(std::clock() - start < 3 * CLOCKS_PER_SEC, "took three seconds of work or longer");
-    QVERIFY(decoded.image.isNull());
-    QVERIFY2(isChineseReason(decoded.error), qPrintable(decoded.error));
 }
 
 // The broken pictures of Debian's test packages (tools/packages.sh): each decodes or fails with a
