@@ -28,5 +28,5 @@ TESSARINE_SEEDS="$build/made" "$build/tests/tst_decode" -silent decodes 2>/dev/n
 seeds=$(ls -d "$build/made" "$root/fuzz/seeds" "$root/resources" /usr/share/doc/afl++-doc/afl/testcases/images \
     /usr/share/gocode/src/golang.org/x/image/testdata /usr/share/doc/libsixel-examples/examples/images \
     /usr/libexec/installed-tests/gdk-pixbuf/test-images 2>/dev/null || true)
-"$build/fuzz/fuzz_loading" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -malloc_limit_mb=2048 \
+"$build/fuzz/fuzz_loading" -max_total_time="$seconds" -timeout="${TESSARINE_FUZZ_TIMEOUT:-20}" -rss_limit_mb=4096 -malloc_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/findings/" "$build/corpus" $seeds
