@@ -242,7 +242,6 @@ private slots:
         QAccessibleInterface* p1 = QAccessible::queryAccessibleInterface(form.widget()->findChild<QFrame*>());
         QCOMPARE(QStringList({p1->text(QAccessible::Name), p1->text(QAccessible::Description)}),
                  QStringList({"图片预览", loaded.isEmpty() ? "未载入图片" : "已载入图片：" + loaded}));
-        QCOMPARE(p1->role(), QAccessible::Border);
         QCOMPARE(form.SourceFolder, folder == "-" ? QString() : m_folder + folder);
         QCOMPARE(host.boxes, messages);
         QCOMPARE(host.dialogFolders.value(host.dialogFolders.size() - 1, "-"),
@@ -255,7 +254,6 @@ private slots:
         QTest::addColumn<QImage>("picture");
         QTest::newRow("exact thirds") << testpictures::noise(900, 600);
         QTest::newRow("inexact") << testpictures::noise(1000, 700);
-        QTest::newRow("1 x 1") << testpictures::noise(1, 1);
         QTest::newRow("2 x 5") << testpictures::noise(2, 5);
         QTest::newRow("large inexact") << testpictures::noise(3001, 2000);
         QTest::newRow("wider than a widget") << testpictures::noise(16777218, 3);
