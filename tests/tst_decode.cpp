@@ -42,9 +42,9 @@ template <typename T> QByteArray words(std::initializer_list<T> values)
     return out;
 }
 
-// A placeable WMF of `size` at 96 dpi, in `inch` units an inch: a red top-left quarter with no
-// outline, drawn `times` times, the rest left blank.
-QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1)
+// A placeable WMF of `size` at 96 dpi, in `inch` units an inch: a red top-left quarter drawn
+// `times` times, outlined in black `pen` units wide or not at all, the rest left blank.
+QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0)
 {
     const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
@@ -52,7 +52,7 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1)
         records += (words<quint16>({quint16(3 + p.size()), 0, function}) + words(p)).repeated(n);
     };
     record(0x020C, {h, w});                                        // SetWindowExt
-    record(0x02FA, {5, 0, 0, 0, 0});                               // a null pen, object 0
+    record(0x02FA, {quint16(pen ? 0 : 5), pen, 0, 0, 0});          // the pen, object 0
     record(0x012D, {0});                                           // selected
     record(0x02FC, {0, 0x00FF, 0, 0});                             // a solid red brush, object 1
     record(0x012D, {1});                                           // selected
@@ -137,6 +137,9 @@ void DecodeTest::decodes_data()
     // Drawings asking for 300000 x 75000 pixels are drawn at the cap, keeping their shape.
     row("wmf-giant", wmf({300000, 75000}, 10), 0, kRed, kWhite, {8192, 2048});
     row("emf-giant", emf({300000, 75000}), 0, kRed, kWhite, {8192, 2048});
+    // A pen as wide as the drawing is drawn narrower: at full width, this one rectangle would
+    // keep libwmf busy for minutes.
+    row("wmf-giant-pen", wmf({4800, 4800}, 10, 1, 100), 0, qRgb(0, 0, 0), kWhite, {4800, 4800});
     // 16000 shapes of a million pixels each: drawn at sqrt(1e9 / (16000 x 4e6)) of its size.
     row("emf-complex", emf({2000, 2000}, 16000), 0, kRed, kWhite, {250, 250});
 

@@ -5,6 +5,7 @@
 #include <libwmf/api.h>
 #include <libwmf/gd.h>
 #include <libwmf/gd/gd.h>
+#include <libwmf/ipa.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -74,6 +75,36 @@ bool recordsFitTheFile(const QByteArray& data)
            2 * qint64(qFromLittleEndian<quint32>(data.constData() + header + 12)) <= data.size();
 }
 
+// libwmf's gd device draws a wide outline by stamping the whole pen at every pixel along it, so
+// one shape costs its length times the pen's area: a 116-byte file with a pen 65535 units wide
+// takes minutes inside a single record, where the deadline cannot reach. No drawing needs a
+// pen wider than this many pixels; wider ones are drawn this wide.
+constexpr double kWidestPen = 64;
+
+void narrowPen(wmfAPI* api, wmfDC* dc)
+{
+    const wmf_gd_t* device = WMF_GD_GetData(api);
+    const double widest = kWidestPen * (device->bbox.BR.x - device->bbox.TL.x) / device->width;
+    dc->pen->width = std::min(dc->pen->width, widest);
+    dc->pen->height = std::min(dc->pen->height, widest);
+}
+
+// gd's function `slot` with the pen narrowed first; the user data holds gd's own functions.
+template <auto slot, typename Shape> void withNarrowPen(wmfAPI* api, Shape* shape)
+{
+    narrowPen(api, shape->dc);
+    (static_cast<wmfFunctionReference*>(api->user_data)->*slot)(api, shape);
+}
+
+// Every function that outlines narrows the pen; `gd` receives gd's own and must outlive the drawing.
+template <auto... drawers> void narrowPens(wmfAPI* api, wmfFunctionReference& gd)
+{
+    auto& device = *static_cast<wmfFunctionReference*>(api->function_reference);
+    gd = device;
+    api->user_data = &gd;
+    (((device.*drawers) = withNarrowPen<drawers>), ...);
+}
+
 } // namespace
 
 bool looksLikeWmf(QByteArrayView head)
@@ -122,6 +153,11 @@ DecodedPicture decodeWmf(const QByteArray& data)
     device->width = unsigned(size.width());
     device->height = unsigned(size.height());
     device->bbox = bbox;
+    using F = wmfFunctionReference;
+    F gd{};
+    narrowPens<&F::draw_pie, &F::draw_chord, &F::draw_arc, &F::draw_ellipse, &F::draw_line,
+               &F::poly_line, &F::draw_polygon, &F::draw_polypolygon, &F::draw_rectangle>(
+        api.get(), gd);
     // Each record is drawn onto the whole canvas at worst, so a short file of many records can
     // keep libwmf busy for minutes; past the deadline the drawing is given up.
     std::clock_t deadline = std::clock() + std::clock_t(kDrawingSeconds * CLOCKS_PER_SEC);
