@@ -150,24 +150,22 @@ void PictureBox::resizeArea(QSize pixels)
     drawingChanged();
 }
 
+QRectF PictureBox::toPixels(double x, double y, double width, double height) const
+{
+    return {m_scaleX.toPixels(x), m_scaleY.toPixels(y), m_scaleX.toPixels(width),
+            m_scaleY.toPixels(height)};
+}
+
 void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
                               double Height1)
 {
-    const QImage& image = picture.image();
-    paint(image,
-          QRectF(m_scaleX.toPixels(X1), m_scaleY.toPixels(Y1), m_scaleX.toPixels(Width1),
-                 m_scaleY.toPixels(Height1)),
-          QRectF(image.rect()));
+    paint(picture.image(), toPixels(X1, Y1, Width1, Height1), QRectF(picture.image().rect()));
 }
 
 void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
                               double Height1, double X2, double Y2, double Width2, double Height2)
 {
-    paint(picture.image(),
-          QRectF(m_scaleX.toPixels(X1), m_scaleY.toPixels(Y1), m_scaleX.toPixels(Width1),
-                 m_scaleY.toPixels(Height1)),
-          QRectF(m_scaleX.toPixels(X2), m_scaleY.toPixels(Y2), m_scaleX.toPixels(Width2),
-                 m_scaleY.toPixels(Height2)));
+    paint(picture.image(), toPixels(X1, Y1, Width1, Height1), toPixels(X2, Y2, Width2, Height2));
 }
 
 QImage& PictureBox::drawingToPaint()

@@ -74,6 +74,8 @@ protected:
 
 private:
     void paint(const QImage& image, const QRectF& target, const QRectF& source);
+    // A rectangle in the box's scale, in pixels.
+    [[nodiscard]] QRectF toPixels(double x, double y, double width, double height) const;
     QImage& drawingToPaint();
     [[nodiscard]] QImage pictureOnly() const;
 

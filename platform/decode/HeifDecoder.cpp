@@ -15,13 +15,6 @@ namespace {
 template <typename T, auto Release>
 using Owned = std::unique_ptr<T, decltype([](T* object) { Release(object); })>;
 
-void ensureLibraryInitialised()
-{
-    // Reference-counted in libheif; one reference for the life of the program is enough.
-    static const bool initialised = [] { return heif_init(nullptr).code == heif_error_Ok; }();
-    Q_UNUSED(initialised);
-}
-
 // libheif's messages are English; the reason the user reads is ours.
 DecodedPicture libraryFailure(const heif_error& error)
 {
@@ -107,7 +100,8 @@ bool looksLikeHeif(QByteArrayView head)
 
 DecodedPicture decodeHeif(const QByteArray& data)
 {
-    ensureLibraryInitialised();
+    // Reference-counted in libheif; one reference for the life of the program is enough.
+    [[maybe_unused]] static const bool initialised = heif_init(nullptr).code == heif_error_Ok;
     const Owned<heif_context, heif_context_free> context(heif_context_alloc());
     heif_error error = heif_context_read_from_memory_without_copy(context.get(), data.constData(),
                                                                   size_t(data.size()), nullptr);

@@ -81,28 +81,21 @@ bool recordsFitTheFile(const QByteArray& data)
 // pen wider than this many pixels; wider ones are drawn this wide.
 constexpr double kWidestPen = 64;
 
-void narrowPen(wmfAPI* api, wmfDC* dc)
+using Functions = wmfFunctionReference;
+
+// gd's function `draw` with the pen narrowed first; the user data holds gd's own functions.
+template <auto draw, typename Shape> void withNarrowPen(wmfAPI* api, Shape* shape)
 {
     const wmf_gd_t* device = WMF_GD_GetData(api);
     const double widest = kWidestPen * (device->bbox.BR.x - device->bbox.TL.x) / device->width;
-    dc->pen->width = std::min(dc->pen->width, widest);
-    dc->pen->height = std::min(dc->pen->height, widest);
+    shape->dc->pen->width = std::min(shape->dc->pen->width, widest);
+    shape->dc->pen->height = std::min(shape->dc->pen->height, widest);
+    (static_cast<Functions*>(api->user_data)->*draw)(api, shape);
 }
 
-// gd's function `slot` with the pen narrowed first; the user data holds gd's own functions.
-template <auto slot, typename Shape> void withNarrowPen(wmfAPI* api, Shape* shape)
+template <auto... draws> void narrowPens(Functions& functions)
 {
-    narrowPen(api, shape->dc);
-    (static_cast<wmfFunctionReference*>(api->user_data)->*slot)(api, shape);
-}
-
-// Every function that outlines narrows the pen; `gd` receives gd's own and must outlive the drawing.
-template <auto... drawers> void narrowPens(wmfAPI* api, wmfFunctionReference& gd)
-{
-    auto& device = *static_cast<wmfFunctionReference*>(api->function_reference);
-    gd = device;
-    api->user_data = &gd;
-    (((device.*drawers) = withNarrowPen<drawers>), ...);
+    (((functions.*draws) = withNarrowPen<draws>), ...);
 }
 
 } // namespace
@@ -153,11 +146,14 @@ DecodedPicture decodeWmf(const QByteArray& data)
     device->width = unsigned(size.width());
     device->height = unsigned(size.height());
     device->bbox = bbox;
-    using F = wmfFunctionReference;
-    F gd{};
+    // Every function that outlines narrows the pen, then calls gd's own.
+    auto& functions = *static_cast<Functions*>(api->function_reference);
+    Functions gd = functions;
+    api->user_data = &gd;
+    using F = Functions;
     narrowPens<&F::draw_pie, &F::draw_chord, &F::draw_arc, &F::draw_ellipse, &F::draw_line,
                &F::poly_line, &F::draw_polygon, &F::draw_polypolygon, &F::draw_rectangle>(
-        api.get(), gd);
+        functions);
     // Each record is drawn onto the whole canvas at worst, so a short file of many records can
     // keep libwmf busy for minutes; past the deadline the drawing is given up.
     std::clock_t deadline = std::clock() + std::clock_t(kDrawingSeconds * CLOCKS_PER_SEC);
