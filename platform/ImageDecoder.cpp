@@ -322,15 +322,15 @@ DecodedPicture readJpeg(QFile& file)
 {
     // Qt's reader reads only the header for the EXIF orientation.
     const auto orientation = QImageReader(&file, "jpeg").transformation();
-    QImage image;
+    DecodedPicture decoded;
     const int fd = ::dup(file.handle());
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
     if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
     if (stream) {
-        if (std::fseek(stream, 0, SEEK_SET) == 0) image = decodeJpeg(stream, orientation);
+        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream, orientation);
         std::fclose(stream);
     }
-    if (!image.isNull()) return success(std::move(image));
+    if (!decoded.image.isNull() || !decoded.error.isEmpty()) return fromDecoded(std::move(decoded));
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     return readWithQt(file);
 }

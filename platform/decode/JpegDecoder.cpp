@@ -126,7 +126,7 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
     return true;
 }
 
-QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
+DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
                   QImageIOHandler::Transformations orientation)
 {
     JOCTET* profile = nullptr;
@@ -156,7 +156,8 @@ QImage decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE*
     const bool decoded = decodeRows(info, errors, to, bands, &turning);
     if (turning.valid()) turning.wait();
     std::free(bands);
-    return decoded ? image : QImage();
+    // Qt's reader would stop at the same fault, after decoding the whole picture once more.
+    return decoded ? DecodedPicture{image, {}} : failure(QStringLiteral("图片数据已损坏"));
 }
 
 } // namespace
@@ -166,16 +167,16 @@ bool looksLikeJpeg(QByteArrayView head)
     return head.size() >= 3 && head.startsWith("\xff\xd8\xff");
 }
 
-QImage decodeJpeg(std::FILE* stream, QImageIOHandler::Transformations orientation)
+DecodedPicture decodeJpeg(std::FILE* stream, QImageIOHandler::Transformations orientation)
 {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = leave;
     errors.manager.emit_message = silent;
-    QImage image = decodeWith(info, errors, stream, orientation);
+    DecodedPicture decoded = decodeWith(info, errors, stream, orientation);
     jpeg_destroy_decompress(&info);
-    return image;
+    return decoded;
 }
 
 } // namespace platform::decode
