@@ -26,7 +26,6 @@ tests/package/install.sh
 
 # A minute of fuzzing the loading path; a crash, leak, hang or impossible
 # outcome fails the run and leaves the input in build-fuzz/findings/.  An
-# input may take up to a minute here: libwmf spends about 25 s of processor
-# time on one rectangle drawn with an absurdly wide pen (README), which the
-# longer runs of fuzz/run.sh still report.
+# input may take up to a minute: the sanitizers slow our own loops tenfold,
+# and a few kilobytes of JPEG can ask for a quarter of a gigapixel.
 TESSARINE_FUZZ_TIMEOUT=60 fuzz/run.sh 60
