@@ -97,9 +97,8 @@ bool Form1::pictureLoaded() const
 
 bool Form1::loadedPictureIsATile() const
 {
-    for (int n = 1; n <= tiles::TileCount; ++n) {
+    for (int n = 1; n <= tiles::TileCount; ++n)
         if (SameFile(SourcePath, SourceFolder + tiles::tileFileName(n))) return true;
-    }
     return false;
 }
 

@@ -154,17 +154,16 @@ DecodedPicture readerFailure(const QImageReader& reader)
 DecodedPicture readLargestIcon(QImageReader& reader)
 {
     int best = -1;
-    qint64 bestArea = 0;
-    int bestDepth = 0;
+    std::pair<qint64, int> bestAreaAndDepth{0, 0};
     for (int i = 0; i < reader.imageCount(); ++i) {
         if (!reader.jumpToImage(i)) break;
         const QSize size = reader.size();
-        const qint64 area = qint64(size.width()) * size.height();
-        const int depth = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
-        if (area > bestArea || (area == bestArea && depth > bestDepth)) {
+        const std::pair<qint64, int> areaAndDepth{
+            qint64(size.width()) * size.height(),
+            QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel()};
+        if (areaAndDepth > bestAreaAndDepth) {
             best = i;
-            bestArea = area;
-            bestDepth = depth;
+            bestAreaAndDepth = areaAndDepth;
         }
     }
     QImage image;

@@ -24,7 +24,8 @@ QString systemErrorText(int error)
         {ENOMEM, "内存不足"},
         {EMFILE, "打开的文件太多"},
         {ENFILE, "打开的文件太多"},
-        {ELOOP, "符号链接循环"}};
+        {ELOOP, "符号链接循环"},
+    };
     for (const auto& [number, text] : texts)
         if (number == error) return QString::fromUtf8(text);
     return QStringLiteral("系统错误 %1").arg(error);

@@ -126,7 +126,7 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, Target to, Q
 }
 
 DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
-                  QImageIOHandler::Transformations orientation)
+                          QImageIOHandler::Transformations orientation)
 {
     JOCTET* profile = nullptr;
     unsigned int profileSize = 0;
