@@ -17,8 +17,6 @@ namespace {
 constexpr quint32 kHeaderRecord = 1;
 constexpr quint32 kSignature = 0x464D4520; // " EMF"
 constexpr qsizetype kHeaderBytes = 88;
-constexpr double kDotsPerInch = 96.0;
-constexpr double kHundredthsOfMmPerInch = 2540.0;
 
 struct Header
 {
@@ -48,7 +46,7 @@ bool readHeader(QByteArrayView data, Header& header)
     // The frame is counted in hundredths of a millimetre.
     header.frame = inclusiveRect(data, 24, devicePixelsX / (deviceMmX * 100.0),
                                  devicePixelsY / (deviceMmY * 100.0));
-    constexpr double toPixels = kDotsPerInch / kHundredthsOfMmPerInch;
+    constexpr double toPixels = 96.0 / 2540.0; // 96 dpi, from hundredths of a millimetre
     header.pixels = inclusiveRect(data, 24, toPixels, toPixels).size();
     return !header.pixels.isEmpty(); // and so is the frame, scaled from the same numbers
 }

@@ -26,41 +26,22 @@ DecodedPicture libraryFailure(const heif_error& error)
     return failure(QStringLiteral("HEIF 图片已损坏，无法解码"));
 }
 
-QColorSpace::TransferFunction transferOf(heif_transfer_characteristics transfer, float& gamma)
-{
-    switch (transfer) {
-    case heif_transfer_characteristic_linear:
-        return QColorSpace::TransferFunction::Linear;
-    case heif_transfer_characteristic_ITU_R_BT_470_6_System_M:
-        gamma = 2.2f;
-        return QColorSpace::TransferFunction::Gamma;
-    case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G:
-        gamma = 2.8f;
-        return QColorSpace::TransferFunction::Gamma;
-    default:
-        // The video curves (BT.709, BT.601, BT.2020) are close enough to sRGB's for a preview,
-        // and the HDR curves cannot be shown faithfully on an sRGB picture anyway.
-        return QColorSpace::TransferFunction::SRgb;
-    }
-}
-
 // nclx boxes describe colour by code points instead of a profile; only primaries wider or other
-// than sRGB's need a conversion.
+// than sRGB's, or a linear curve, need a conversion. The video curves (BT.709, BT.601, BT.2020,
+// BT.470) are close enough to sRGB's for tiles, and the HDR curves cannot be shown faithfully
+// on an sRGB picture anyway.
 QColorSpace colourSpaceFromNclx(const heif_color_profile_nclx& nclx)
 {
-    float gamma = 0.0f;
-    const auto transfer = transferOf(nclx.transfer_characteristics, gamma);
-    const bool srgbPrimaries = nclx.color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
-                               nclx.color_primaries == heif_color_primaries_unspecified;
-    if (srgbPrimaries) {
-        if (transfer == QColorSpace::TransferFunction::SRgb) return {};
-        return QColorSpace(QColorSpace::Primaries::SRgb, transfer, gamma);
-    }
+    const bool linear = nclx.transfer_characteristics == heif_transfer_characteristic_linear;
+    const auto transfer =
+        linear ? QColorSpace::TransferFunction::Linear : QColorSpace::TransferFunction::SRgb;
+    if (nclx.color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+        nclx.color_primaries == heif_color_primaries_unspecified)
+        return linear ? QColorSpace(QColorSpace::Primaries::SRgb, transfer) : QColorSpace();
     return QColorSpace(QPointF(nclx.color_primary_white_x, nclx.color_primary_white_y),
                        QPointF(nclx.color_primary_red_x, nclx.color_primary_red_y),
                        QPointF(nclx.color_primary_green_x, nclx.color_primary_green_y),
-                       QPointF(nclx.color_primary_blue_x, nclx.color_primary_blue_y), transfer,
-                       gamma);
+                       QPointF(nclx.color_primary_blue_x, nclx.color_primary_blue_y), transfer);
 }
 
 QColorSpace colourSpaceOf(const heif_image_handle* handle)

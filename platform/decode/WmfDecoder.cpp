@@ -7,7 +7,9 @@
 #include <libwmf/gd/gd.h>
 #include <libwmf/ipa.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -80,17 +82,40 @@ bool recordsFitTheFile(const QByteArray& data)
 // takes minutes inside a single record, where the deadline cannot reach. No drawing needs a
 // pen wider than this many pixels; wider ones are drawn this wide.
 constexpr double kWidestPen = 64;
+// Text costs its letters times their height squared, on the canvas or off it, and an opaque
+// background is filled over the whole estimated extent of the text: a hundred letters 8000
+// pixels high took a minute in one record. A text of more pixels than this (half a second's
+// work) is drawn smaller, and its background only where the canvas is.
+constexpr double kMostTextPixels = 5e6;
 
 using Functions = wmfFunctionReference;
+
+double pixelsPerUnit(wmfAPI* api)
+{
+    const wmf_gd_t* device = WMF_GD_GetData(api);
+    return device->width / (device->bbox.BR.x - device->bbox.TL.x);
+}
 
 // gd's function `draw` with the pen narrowed first; the user data holds gd's own functions.
 template <auto draw, typename Shape> void withNarrowPen(wmfAPI* api, Shape* shape)
 {
-    const wmf_gd_t* device = WMF_GD_GetData(api);
-    const double widest = kWidestPen * (device->bbox.BR.x - device->bbox.TL.x) / device->width;
+    const double widest = kWidestPen / pixelsPerUnit(api);
     shape->dc->pen->width = std::min(shape->dc->pen->width, widest);
     shape->dc->pen->height = std::min(shape->dc->pen->height, widest);
     (static_cast<Functions*>(api->user_data)->*draw)(api, shape);
+}
+
+void withSmallerText(wmfAPI* api, wmfDrawText_t* text)
+{
+    const double height = text->font_height * pixelsPerUnit(api);
+    const double pixels = double(std::strlen(text->str)) * height * height;
+    if (pixels > kMostTextPixels) text->font_height *= std::sqrt(kMostTextPixels / pixels);
+    const wmfD_Rect canvas = WMF_GD_GetData(api)->bbox;
+    for (wmfD_Coord* corner : {&text->bbox.TL, &text->bbox.TR, &text->bbox.BL, &text->bbox.BR}) {
+        corner->x = std::clamp(corner->x, canvas.TL.x, canvas.BR.x);
+        corner->y = std::clamp(corner->y, canvas.TL.y, canvas.BR.y);
+    }
+    static_cast<Functions*>(api->user_data)->draw_text(api, text);
 }
 
 template <auto... draws> void narrowPens(Functions& functions)
@@ -146,7 +171,7 @@ DecodedPicture decodeWmf(const QByteArray& data)
     device->width = unsigned(size.width());
     device->height = unsigned(size.height());
     device->bbox = bbox;
-    // Every function that outlines narrows the pen, then calls gd's own.
+    // Every function that outlines narrows the pen and text is kept small, then gd's own draws.
     auto& functions = *static_cast<Functions*>(api->function_reference);
     Functions gd = functions;
     api->user_data = &gd;
@@ -154,6 +179,7 @@ DecodedPicture decodeWmf(const QByteArray& data)
     narrowPens<&F::draw_pie, &F::draw_chord, &F::draw_arc, &F::draw_ellipse, &F::draw_line,
                &F::poly_line, &F::draw_polygon, &F::draw_polypolygon, &F::draw_rectangle>(
         functions);
+    functions.draw_text = withSmallerText;
     // Each record is drawn onto the whole canvas at worst, so a short file of many records can
     // keep libwmf busy for minutes; past the deadline the drawing is given up.
     std::clock_t deadline = std::clock() + std::clock_t(kDrawingSeconds * CLOCKS_PER_SEC);
