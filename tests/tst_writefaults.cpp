@@ -93,26 +93,9 @@ class TestWriteFaults : public QObject
 
     // Set by run-with-private-mounts.sh when it runs us as root in a mount namespace of our own.
     const bool m_canMount = qEnvironmentVariableIsSet("TESSARINE_PRIVATE_MOUNTS");
-    std::unique_ptr<QTemporaryDir> m_fs;
     QString m_folder;
 
 private slots:
-    // Old tiles where the odd ones go, so that a failing commit has both
-    // old files to put back and new names to remove again.
-    void init()
-    {
-        m_fs = std::make_unique<QTemporaryDir>();
-        if (m_canMount) QVERIFY(shell("mount -t tmpfs -o size=16m tessarine " + m_fs->path()));
-        m_folder = m_fs->filePath("pictures");
-        QVERIFY(QDir().mkdir(m_folder) && QDir::setCurrent(m_folder));
-        QVERIFY(shell("for n in 1 3 5 7 9; do echo old tile $n > $n.jpg; done"));
-    }
-
-    void cleanup()
-    {
-        if (m_canMount) shell("umount --lazy --recursive " + m_fs->path());
-    }
-
     // Each fault is made and undone by shell commands in the tiles' folder;
     // without them, the rename of that tile fails instead.
     void faultLeavesFolderAsItWas_data()
@@ -162,6 +145,14 @@ private slots:
         QFETCH(int, memory);
         if (QByteArray(QTest::currentDataTag()).startsWith("as root") && !m_canMount)
             QSKIP("needs root in a private mount namespace");
+        // Old tiles where the odd ones go, so that a failing commit has both old files to put
+        // back and new names to remove again.
+        QTemporaryDir fs;
+        const auto unmount = qScopeGuard([&] { m_canMount && shell("umount --lazy --recursive " + fs.path()); });
+        QVERIFY(!m_canMount || shell("mount -t tmpfs -o size=16m tessarine " + fs.path()));
+        m_folder = fs.filePath("pictures");
+        QVERIFY(QDir().mkdir(m_folder) && QDir::setCurrent(m_folder));
+        QVERIFY(shell("for n in 1 3 5 7 9; do echo old tile $n > $n.jpg; done"));
         const auto before = snapshot();
         QVERIFY2(shell(fault), qPrintable(fault));
         const auto failure = saveAll(fault.isEmpty() && memory < 0 ? failing : 0, memory);
