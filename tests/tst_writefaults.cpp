@@ -9,6 +9,7 @@
 // need the overriding of file permissions dropped.
 
 #include "platform/StagedPictures.h"
+#include "support/TestPictures.h"
 
 #include <QtTest>
 
@@ -54,11 +55,7 @@ QMap<QString, QByteArray> snapshot()
 // enough to be written in several pieces.  Tile 1 is 26694 bytes.
 QImage tileImage(int n)
 {
-    QImage image(97 * n + 1, 90 * n, QImage::Format_RGB32);
-    uchar* bytes = image.bits();
-    for (qsizetype i = 0; i < image.sizeInBytes(); ++i)
-        bytes[i] = uchar(i * 7 / 3 + n);
-    return image;
+    return testpictures::noise(97 * n + 1, 90 * n);
 }
 
 } // namespace
