@@ -41,16 +41,6 @@ qint64 heldBytes()
     return qint64(info.uordblks + info.hblkhd);
 }
 
-// Counts the paints a widget gets while a handler waits for work.
-struct PaintsWhileWaiting : QObject
-{
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        return paints += event->type() == QEvent::Paint && platform::waiting(), false;
-    }
-};
-
 } // namespace
 
 #if !defined(__SANITIZE_ADDRESS__)
@@ -69,6 +59,9 @@ class TstWindow : public QObject
     QTemporaryDir m_dir;
     QString m_folder;
     QImage m_big; // big.png as another program reduces it to the preview's size
+    int m_paints = 0; // of the preview while a handler waits for work
+
+    bool eventFilter(QObject*, QEvent* event) override { return m_paints += event->type() == QEvent::Paint && platform::waiting(), false; }
 
     QString path(const QString& name) const { return m_folder + name; }
 
@@ -106,9 +99,7 @@ class TstWindow : public QObject
     {
         const QImage shot = form.widget()->findChild<QFrame*>()->grab().toImage();
         if (testpictures::difference(shot.copy(2, 2, 396, 396), m_big) <= 3) return "big";
-        const QMap<QRgb, QString> names{{qRgb(255, 0, 0), "red"},
-                                        {qRgb(0, 0, 255), "blue"},
-                                        {QApplication::palette().window().color().rgb(), "blank"}};
+        const QMap<QRgb, QString> names{{qRgb(255, 0, 0), "red"}, {qRgb(0, 0, 255), "blue"}, {QApplication::palette().window().color().rgb(), "blank"}};
         const bool lines = shot.pixel(2 + 132, 60) == qRgb(255, 255, 255) && shot.pixel(2 + 264, 60) == qRgb(255, 255, 255);
         return names.value(shot.pixel(60, 60), QStringLiteral("card")) + (lines ? "+grid" : "");
     }
@@ -153,8 +144,7 @@ private slots:
         FakeModalHost host;
         Form1 form;
         form.Start();
-        PaintsWhileWaiting counter;
-        form.widget()->findChild<QFrame*>()->installEventFilter(&counter);
+        form.widget()->findChild<QFrame*>()->installEventFilter(this);
         QTimer poke;
         connect(&poke, &QTimer::timeout, [&] {
             form.widget()->findChild<QFrame*>()->update();
@@ -164,7 +154,7 @@ private slots:
         poke.start(1);
         run(form, host, QStringLiteral("drop:held/a.jpg"));
         poke.stop();
-        QCOMPARE_GT(counter.paints, 0);
+        QCOMPARE_GT(m_paints, 0);
         QCOMPARE_LE(heldBytes() - before, 6001 * 4000 * 4 + 15'000'000);
         const qint64 loaded = heldBytes();
         run(form, host, QStringLiteral("生成图片"));
@@ -183,20 +173,17 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("state");
         QTest::addColumn<QStringList>("messages");
-        const QStringList none;
         QTest::newRow("cut, card, Return on 效果预览, nothing loaded") << "生成图片 打赏作者 return:效果预览" << "card - - -" << QStringList{NotLoaded, NotLoaded};
-        QTest::newRow("grid on and off, cancel keeps") << "choose:red.png 效果预览 效果预览 choose:" << "red red.png . ." << none;
+        QTest::newRow("grid on and off, cancel keeps") << "choose:red.png 效果预览 效果预览 choose:" << "red red.png . ." << QStringList();
         QTest::newRow("grid off after a failed load, dialog where the last picture was") << "choose:sub/blue.bmp 效果预览 choose:text.jpg 效果预览 choose:" << "blank - sub/ sub/" << QStringList{BadPicture};
         QTest::newRow("chosen file missing") << "choose:gone.png" << "blank - - ~" << QStringList{BadPicture};
         QTest::newRow("three dropped, Return on 生成图片") << "drop:sub/blue.bmp,red.png,text.jpg return:生成图片" << "blue blue.bmp sub/ -" << QStringList{Done};
         QTest::newRow("drop without files after a load") << "choose:red.png 效果预览 drop:" << "blank+grid - . ~" << QStringList{BadPicture};
         QTest::newRow("web address dropped first") << "drop:https://example.org/a.png,red.png" << "blank - - -" << QStringList{BadPicture};
-        QTest::newRow("larger than the preview") << "drop:big.png" << "big big.png . -" << none;
-        QTest::newRow("card keeps the picture") << "choose:red.png 打赏作者 效果预览" << "card+grid red.png . ~" << none;
-        const QString failed = QStringLiteral("16 警告： 图片保存失败：") + path("blocked/3.jpg") + "\n这是一个文件夹";
-        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png 生成图片" << "red red.png blocked/ ~" << QStringList{failed};
-        const QString starved = QStringLiteral("16 警告： 图片保存失败：") + path("big/") + "\n内存不足";
-        QTest::newRow("memory runs out for the canvas") << "choose:big/big.bmp starved:生成图片 生成图片" << "card big.bmp big/ ~" << QStringList{starved, Done};
+        QTest::newRow("larger than the preview") << "drop:big.png" << "big big.png . -" << QStringList();
+        QTest::newRow("card keeps the picture") << "choose:red.png 打赏作者 效果预览" << "card+grid red.png . ~" << QStringList();
+        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png 生成图片" << "red red.png blocked/ ~" << QStringList{"16 警告： 图片保存失败：" + path("blocked/3.jpg") + "\n这是一个文件夹"};
+        QTest::newRow("memory runs out for the canvas") << "choose:big/big.bmp starved:生成图片 生成图片" << "card big.bmp big/ ~" << QStringList{"16 警告： 图片保存失败：" + path("big/") + "\n内存不足", Done};
         QTest::newRow("picture named as a tile") << "choose:5.jpg 生成图片" << "red 5.jpg . ~" << QStringList{QStringLiteral("16 警告： 原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")};
     }
     void scenarios()
@@ -212,8 +199,7 @@ private slots:
         form.Start();
         run(form, host, steps);
         const QString shown = preview(form);
-        QAccessibleInterface* p1 = QAccessible::queryAccessibleInterface(form.widget()->findChild<QFrame*>());
-        QString loaded = p1->text(QAccessible::Description);
+        QString loaded = form.widget()->findChild<QFrame*>()->accessibleDescription();
         QCOMPARE(form.Picture1.Picture().Handle() != 0, loaded.startsWith("已载入图片："));
         QCOMPARE(form.widget()->findChild<QCheckBox*>()->isChecked(), shown.endsWith("+grid"));
         loaded = loaded == "未载入图片" ? "-" : loaded.remove("已载入图片：");
@@ -247,8 +233,7 @@ private slots:
         const QSizeF third(full.width() / 3.0, full.height() / 3.0);
         const bool exact = full.width() % 3 == 0 && full.height() % 3 == 0;
         for (int n = 1; n <= 9; ++n) {
-            const QRectF source(QPointF((n - 1) % 3 * third.width(), (n - 1) / 3 * third.height()),
-                                third);
+            const QRectF source(QPointF((n - 1) % 3 * third.width(), (n - 1) / 3 * third.height()), third);
             QFile tile(m_folder + QString::number(n) + ".jpg");
             const QByteArray bytes = tile.open(QIODevice::ReadOnly) ? tile.readAll() : QByteArray();
             if (exact)
@@ -265,8 +250,7 @@ private slots:
         FakeModalHost host;
         platform::dispatchEvent([] { throw std::bad_alloc(); });
         platform::dispatchEvent([] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
-        QCOMPARE(QStringList({host.untrapped.value(0).left(2), host.untrapped.value(1).left(3)}),
-                 QStringList({"7 ", "51 "}));
+        QCOMPARE(QStringList({host.untrapped.value(0).left(2), host.untrapped.value(1).left(3)}), QStringList({"7 ", "51 "}));
     }
 };
 

@@ -45,8 +45,7 @@ QMap<QString, QByteArray> snapshot()
     QMap<QString, QByteArray> entries;
     for (const QFileInfo& info : QDir().entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         QFile file(info.filePath());
-        entries[info.fileName()] =
-            info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : "not a file";
+        entries[info.fileName()] = info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : "not a file";
     }
     return entries;
 }
@@ -119,8 +118,7 @@ private slots:
         row("as root: read-only mount", 1, "磁盘是只读的", "mount --bind -o ro . .", "umount ../pictures");
         // Fills the file system, then frees room for a part of tile 1.
         row("as root: full disk, short write", 1, "磁盘空间不足",
-            "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler",
-            "rm ../filler");
+            "dd if=/dev/zero of=../filler bs=4k 2>/dev/null; truncate -s -13000 ../filler", "rm ../filler");
         row("as root: immutable tile 7", 7, "没有权限", "chattr +i 7.jpg", "chattr -i 7.jpg");
         // Crashed cuts kept old tiles 5 and 3 aside: 5 comes back even though the cut
         // fails, 3 stays hidden while a tile has its name.
@@ -145,7 +143,7 @@ private slots:
         // Old tiles where the odd ones go, so that a failing commit has both old files to put
         // back and new names to remove again.
         QTemporaryDir fs;
-        const auto unmount = qScopeGuard([&] { m_canMount && shell("umount --lazy --recursive " + fs.path()); });
+        const auto unmount = qScopeGuard([&] { if (m_canMount) shell("umount --lazy --recursive " + fs.path()); });
         QVERIFY(!m_canMount || shell("mount -t tmpfs -o size=16m tessarine " + fs.path()));
         m_folder = fs.filePath("pictures");
         QVERIFY(QDir().mkdir(m_folder) && QDir::setCurrent(m_folder));
@@ -172,8 +170,7 @@ private slots:
         QVERIFY(QFile::remove(".2.jpg.tessarine-1-1.old"));
         QCOMPARE(snapshot().size(), 9);
         for (int n = 1; n <= 9; ++n)
-            QVERIFY(tileImage(n).save("../qt.bmp") &&
-                    shell(QStringLiteral("cmp ../qt.bmp %1.jpg").arg(n)));
+            QVERIFY(tileImage(n).save("../qt.bmp") && shell(QStringLiteral("cmp ../qt.bmp %1.jpg").arg(n)));
     }
 };
 
