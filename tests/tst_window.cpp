@@ -113,10 +113,14 @@ class TstWindow : public QObject
 private slots:
     void initTestCase()
     {
+        // Large blocks always come straight from the system and go back to it,
+        // so that what the program holds is what it uses.
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
         QVERIFY(m_dir.isValid());
         m_folder = m_dir.path() + QLatin1Char('/');
-        for (const char* folder : {"sub", "held", "big", "blocked/3.jpg"}) // the last where a tile must go
+        for (const char* folder : {"home", "sub", "held", "big", "blocked/3.jpg"}) // the last where a tile must go
             QVERIFY(QDir(m_folder).mkpath(folder));
+        qputenv("HOME", QFile::encodeName(path("home"))); // no Pictures folder in it
         QVERIFY(testpictures::noise(4501, 3000).save(path("big/big.bmp"))); // a 6 MB canvas
         QVERIFY(testpictures::probe({90, 60}, qRgb(255, 0, 0), qRgb(255, 0, 0)).save(path("red.png")));
         for (const char* copy : {"blocked/red.png", "5.jpg"}) // the last named as a tile
@@ -254,15 +258,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Large blocks always come straight from the system and go back to it,
-    // so that what the program holds is what it uses.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8()); // no Pictures folder in it
-    QApplication app(argc, argv);
-    TstWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TstWindow)
 #include "tst_window.moc"
