@@ -180,15 +180,12 @@ private slots:
         QTest::newRow("cut, card, Return on 效果预览, nothing loaded") << "生成图片 打赏作者 return:效果预览" << "card - - -" << QStringList{NotLoaded, NotLoaded};
         QTest::newRow("grid on and off, cancel keeps") << "choose:red.png 效果预览 效果预览 choose:" << "red red.png . ." << QStringList();
         QTest::newRow("grid off after a failed load, dialog where the last picture was") << "choose:sub/blue.bmp 效果预览 choose:text.jpg 效果预览 choose:" << "blank - sub/ sub/" << QStringList{BadPicture};
-        QTest::newRow("chosen file missing") << "choose:gone.png" << "blank - - ~" << QStringList{BadPicture};
+        QTest::newRow("web address dropped first, chosen file missing") << "drop:https://example.org/a.png,red.png choose:gone.png" << "blank - - ~" << QStringList{BadPicture, BadPicture};
         QTest::newRow("three dropped, Return on 生成图片") << "drop:sub/blue.bmp,red.png,text.jpg return:生成图片" << "blue blue.bmp sub/ -" << QStringList{Done};
-        QTest::newRow("drop without files after a load") << "choose:red.png 效果预览 drop:" << "blank+grid - . ~" << QStringList{BadPicture};
-        QTest::newRow("web address dropped first") << "drop:https://example.org/a.png,red.png" << "blank - - -" << QStringList{BadPicture};
+        QTest::newRow("card keeps the picture, a drop without files lets it go") << "choose:red.png 打赏作者 效果预览 drop:" << "blank+grid - . ~" << QStringList{BadPicture};
         QTest::newRow("larger than the preview") << "drop:big.png" << "big big.png . -" << QStringList();
-        QTest::newRow("card keeps the picture") << "choose:red.png 打赏作者 效果预览" << "card+grid red.png . ~" << QStringList();
-        QTest::newRow("tile taken by a folder") << "choose:blocked/red.png 生成图片" << "red red.png blocked/ ~" << QStringList{"16 警告： 图片保存失败：" + path("blocked/3.jpg") + "\n这是一个文件夹"};
+        QTest::newRow("picture named as a tile, tile taken by a folder") << "choose:5.jpg 生成图片 choose:blocked/red.png 生成图片" << "red red.png blocked/ ." << QStringList{QStringLiteral("16 警告： 原图片与切出的图片同名，请先把原图片改名或移到别的文件夹"), "16 警告： 图片保存失败：" + path("blocked/3.jpg") + "\n这是一个文件夹"};
         QTest::newRow("memory runs out for the canvas") << "choose:big/big.bmp starved:生成图片 生成图片" << "card big.bmp big/ ~" << QStringList{"16 警告： 图片保存失败：" + path("big/") + "\n内存不足", Done};
-        QTest::newRow("picture named as a tile") << "choose:5.jpg 生成图片" << "red 5.jpg . ~" << QStringList{QStringLiteral("16 警告： 原图片与切出的图片同名，请先把原图片改名或移到别的文件夹")};
     }
     void scenarios()
     {
