@@ -69,9 +69,9 @@ QByteArray emf(QSize size, int times = 1)
     record(14, {0, 16, 20});                 // the end
     // Bounds in pixels around what is drawn, frame in 0.01 mm around the whole picture; a 960 x
     // 480 pixel device of 254 x 127 mm: 96 dpi.
-    const quint32 bytes = 88 + quint32(records.size());
     return words<quint32>({1, 88, 0, 0, w / 2 - 1, h / 2 - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
-           words<quint32>({0x464D4520, 0x10000, bytes, 6, 2, 0, 0, 0, 960, 480, 254, 127}) + records;
+           words<quint32>({0x464D4520, 0x10000, quint32(88 + records.size()), 6, 2, 0, 0, 0, 960, 480, 254, 127}) +
+           records;
 }
 
 } // namespace

@@ -161,8 +161,7 @@ private slots:
         // name; those of a cut still running (process 1 always is) stay.
         // Then the folder holds the nine tiles and that one.  Every tile's
         // data is on the disk before the first rename, the names after the last.
-        QVERIFY(shell("touch .1.jpg.tessarine-2147483647-1.new .3.jpg.tessarine-2147483647-2.old "
-                      ".2.jpg.tessarine-1-1.old"));
+        QVERIFY(shell("touch .1.jpg.tessarine-2147483647-1.new .3.jpg.tessarine-2147483647-2.old .2.jpg.tessarine-1-1.old"));
         const auto retry = saveAll();
         QVERIFY2(!retry, retry ? qPrintable(retry->description()) : "");
         QVERIFY2(g_calls.endsWith("dddddddddrrrrrrrrrf"), g_calls);
