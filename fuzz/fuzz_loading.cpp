@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    QFile file(QDir::temp().filePath(
-        QStringLiteral("tessarine-fuzz-%1").arg(QCoreApplication::applicationPid())));
+    QFile file(QDir::temp().filePath(QStringLiteral("tessarine-fuzz-%1").arg(QCoreApplication::applicationPid())));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
         qFatal("the input could not be written to a file");

@@ -3,20 +3,17 @@
 #include "platform/ModalHost.h"
 #include "platform/RuntimeError.h"
 
-#include <QString>
 #include <QStringList>
 
 // Stands in for the person at the screen: records every message box,
 // answers the open dialog from a list of prepared choices ("" cancels) and
 // records untrapped errors instead of ending the program.
-class FakeModalHost final : public platform::ModalHost
+struct FakeModalHost final : platform::ModalHost
 {
-public:
-    FakeModalHost() : m_previous(platform::setModalHost(this)) {}
-    ~FakeModalHost() override { platform::setModalHost(m_previous); }
+    FakeModalHost() : previous(platform::setModalHost(this)) {}
+    ~FakeModalHost() override { platform::setModalHost(previous); }
 
-    void messageBox(const QString& prompt, int buttons, const QString& title,
-                    const QString& detail) override
+    void messageBox(const QString& prompt, int buttons, const QString& title, const QString& detail) override
     {
         boxes << QStringLiteral("%1 %2 %3").arg(buttons).arg(title, prompt);
         details << detail;
@@ -33,12 +30,9 @@ public:
         untrapped << QStringLiteral("%1 %2").arg(int(error.number())).arg(error.description());
     }
 
-    QStringList choices;
-    QStringList boxes;         // the message boxes shown, as "buttons title prompt"
-    QStringList details;       // their smaller second texts
-    QStringList untrapped;     // "number description" of each untrapped error
-    QStringList dialogFolders; // where each open dialog started
-
-private:
-    platform::ModalHost* m_previous;
+    // The choices still to make; the message boxes shown, as "buttons title prompt", and their
+    // smaller second texts; "number description" of each untrapped error; where each open
+    // dialog started.
+    QStringList choices, boxes, details, untrapped, dialogFolders;
+    platform::ModalHost* const previous;
 };
