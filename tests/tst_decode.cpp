@@ -22,7 +22,8 @@ QString saved(const QByteArray& bytes)
 {
     static int n = 0;
     QFile file(qEnvironmentVariable("TESSARINE_SEEDS", g_dir.path()) + '/' + QString::number(++n));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
+                                                                                : QString();
 }
 
 // The metafiles no tool here writes are put together word by word, little-endian.
@@ -34,8 +35,9 @@ template <typename T> QByteArray words(std::initializer_list<T> values)
 }
 
 // A placeable WMF of `size` at 96 dpi, in `inch` units an inch: a red top-left quarter drawn
-// `times` times, outlined in black `pen` units wide or not at all, the rest left blank.
-QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0)
+// `times` times, outlined in black `pen` units wide or not at all, the rest left blank but for
+// `letters` letters as high as the drawing from its middle on.
+QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0, quint16 letters = 0)
 {
     const auto w = quint16(size.width() * inch / 96), h = quint16(size.height() * inch / 96);
     QByteArray records;
@@ -48,10 +50,19 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0)
     record(0x02FC, {0, 0x00FF, 0, 0});                             // a solid red brush, object 1
     record(0x012D, {1});                                           // selected
     record(0x041B, {quint16(h / 2), quint16(w / 2), 0, 0}, times); // Rectangle
-    records += words<quint16>({3, 0, 0});                          // the end, a record without parameters
+    if (letters) {
+        record(0x02FB, {quint16(-h), 0, 0, 0, 400, 0, 0, 0, 0}); // a font, object 2, selected
+        record(0x012D, {2});
+        records += words<quint16>({quint16(6 + letters / 2), 0, 0x0521, letters}) +
+                   QByteArray(letters, 'W') + words<quint16>({quint16(h / 2), quint16(w / 2)});
+    }
+    records += words<quint16>({3, 0, 0}); // the end, a record without parameters
     // The placeable header ends in its words XORed; the metafile's own header counts in words.
-    return words<quint16>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, inch, 0, 0, quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch)}) +
-           words<quint16>({1, 9, 0x0300, quint16(9 + records.size() / 2), 0, 2, 8, 0, 0}) + records;
+    return words<quint16>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, inch, 0, 0,
+                           quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch)}) +
+           words<quint16>({1, 9, 0x0300, quint16(9 + records.size() / 2), 0, 3,
+                           quint16(std::max(12, 6 + letters / 2)), 0, 0}) +
+           records;
 }
 
 // The same as an EMF recorded on a 96-dpi device.
@@ -70,7 +81,8 @@ QByteArray emf(QSize size, int times = 1)
     // Bounds in pixels around what is drawn, frame in 0.01 mm around the whole picture; a 960 x
     // 480 pixel device of 254 x 127 mm: 96 dpi.
     return words<quint32>({1, 88, 0, 0, w / 2 - 1, h / 2 - 1, 0, 0, w * 2540 / 96, h * 2540 / 96}) +
-           words<quint32>({0x464D4520, 0x10000, quint32(88 + records.size()), 6, 2, 0, 0, 0, 960, 480, 254, 127}) +
+           words<quint32>({0x464D4520, 0x10000, quint32(88 + records.size()), 6, 2, 0, 0, 0, 960,
+                           480, 254, 127}) +
            records;
 }
 
@@ -92,13 +104,14 @@ void DecodeTest::decodes_data()
     QTest::addColumn<QRgb>("mark");  // expected in the top-left quarter
     QTest::addColumn<QRgb>("field"); // expected in the other three
     QTest::addColumn<QSize>("size");
-    const auto row = [](const QString& name, const QByteArray& bytes, int tolerance, QRgb mark = kRed,
-                        QRgb field = kGrey, QSize size = kSize) {
+    const auto row = [](const QString& name, const QByteArray& bytes, int tolerance,
+                        QRgb mark = kRed, QRgb field = kGrey, QSize size = kSize) {
         QTest::newRow(qPrintable(name)) << saved(bytes) << tolerance << mark << field << size;
     };
     const auto refused = [](const char* name, const QString& path, QSize size = {0, 0}) {
         QTest::newRow(name) << path << 0 << kRed << kGrey << size;
     };
+    // clang-format off
     for (const char* format : {"png", "bmp", "tiff", "webp"})
         row(format, encode(kPicture, format), 0);
     row("progressive", made("convert 1 -quality 100 -interlace Plane jpg:out", {kPicture}), 12);
@@ -123,9 +136,10 @@ void DecodeTest::decodes_data()
     // Drawings asking for 300000 x 75000 pixels are drawn at the cap, keeping their shape.
     row("wmf-giant", wmf({300000, 75000}, 10), 0, kRed, kWhite, {8192, 2048});
     row("emf-giant", emf({300000, 75000}), 0, kRed, kWhite, {8192, 2048});
-    // A pen as wide as the drawing is drawn narrower: at full width, this one rectangle would
-    // keep libwmf busy for minutes.
-    row("wmf-giant-pen", wmf({4800, 4800}, 10, 1, 100), 0, qRgb(0, 0, 0), kWhite, {4800, 4800});
+    // A pen and letters as wide and high as the drawing are drawn smaller: at full size, this
+    // one rectangle would keep libwmf busy for minutes, the text with its background for half a
+    // minute.
+    row("wmf-giant-pen-and-text", wmf({4800, 4800}, 10, 1, 100, 100), 0, qRgb(0, 0, 0), kWhite, {4800, 4800});
     // 16000 shapes of a million pixels each: drawn at sqrt(1e9 / (16000 x 4e6)) of its size.
     row("emf-complex", emf({2000, 2000}, 16000), 0, kRed, kWhite, {250, 250});
 
@@ -197,6 +211,7 @@ void DecodeTest::decodes_data()
           "/usr/share/gocode/src/golang.org/x/image/testdata", "/usr/share/doc/afl++-doc/afl/testcases/images"})
         for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             refused(qPrintable(it.next()), it.filePath(), {-1, -1});
+    // clang-format on
 }
 
 void DecodeTest::decodes()
@@ -212,17 +227,19 @@ void DecodeTest::decodes()
     QVERIFY2(std::clock() - start < (size.isValid() ? 3 : 10) * CLOCKS_PER_SEC, "took too long");
     // A picture in the one format the window takes, or a reason for the user: Chinese, with no
     // English beyond a format's name.
-    static const QRegularExpression chinese(
-        QStringLiteral("^(HEIF|PNG|JPEG|GIF|BMP|[^A-Za-z])*\\p{Han}(HEIF|PNG|JPEG|GIF|BMP|[^A-Za-z])*$"));
-    QVERIFY2(decoded.image.isNull() ? chinese.match(decoded.error).hasMatch()
-                                    : decoded.error.isEmpty() && decoded.image.format() == QImage::Format_RGB32,
+    static const QRegularExpression chinese(QStringLiteral(
+        "^(HEIF|PNG|JPEG|GIF|BMP|[^A-Za-z])*\\p{Han}(HEIF|PNG|JPEG|GIF|BMP|[^A-Za-z])*$"));
+    QVERIFY2(decoded.image.isNull()
+                 ? chinese.match(decoded.error).hasMatch()
+                 : decoded.error.isEmpty() && decoded.image.format() == QImage::Format_RGB32,
              qPrintable(decoded.error));
     if (size.isValid()) QCOMPARE(decoded.image.size(), size);
     if (size.isEmpty()) return;
     const int right = size.width() - 1, bottom = size.height() - 1;
     for (const auto& [x, y, expected] :
          {std::tuple{0, 0, mark}, {right, 0, field}, {0, bottom, field}, {right, bottom, field}})
-        QVERIFY2(difference(decoded.image.copy(x, y, 1, 1), probe({1, 1}, expected, expected)) <= tolerance,
+        QVERIFY2(difference(decoded.image.copy(x, y, 1, 1), probe({1, 1}, expected, expected)) <=
+                     tolerance,
                  qPrintable(QString::asprintf("(%d,%d) is %x", x, y, decoded.image.pixel(x, y))));
     // Our own JPEG path must give every pixel exactly as Qt's reader does.
     QImageReader reader(path);

@@ -13,7 +13,8 @@ struct FakeModalHost final : platform::ModalHost
     FakeModalHost() : previous(platform::setModalHost(this)) {}
     ~FakeModalHost() override { platform::setModalHost(previous); }
 
-    void messageBox(const QString& prompt, int buttons, const QString& title, const QString& detail) override
+    void messageBox(const QString& prompt, int buttons, const QString& title,
+                    const QString& detail) override
     {
         boxes << QStringLiteral("%1 %2 %3").arg(buttons).arg(title, prompt);
         details << detail;

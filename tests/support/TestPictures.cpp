@@ -46,8 +46,12 @@ QByteArray made(const QString& command, const QList<QImage>& inputs)
 QImage resampled(const QImage& picture, const QRectF& part, QSize size)
 {
     const double sx = size.width() / part.width(), sy = size.height() / part.height();
-    return QImage::fromData(made(QString::asprintf("convert 1 -filter point -interpolate bilinear -virtual-pixel edge -define distort:viewport=%dx%d -distort AffineProjection %.17g,0,0,%.17g,%.17g,%.17g bmp:out",
-                                                   size.width(), size.height(), sx, sy, -part.x() * sx, -part.y() * sy), {picture}));
+    return QImage::fromData(made(
+        QString::asprintf(
+            "convert 1 -filter point -interpolate bilinear -virtual-pixel edge -define "
+            "distort:viewport=%dx%d -distort AffineProjection %.17g,0,0,%.17g,%.17g,%.17g bmp:out",
+            size.width(), size.height(), sx, sy, -part.x() * sx, -part.y() * sy),
+        {picture}));
 }
 
 int difference(const QImage& a, const QImage& b)
@@ -55,7 +59,8 @@ int difference(const QImage& a, const QImage& b)
     int worst = a.size() == b.size() ? 0 : 256;
     for (int y = 0; y < a.height() && worst < 256; ++y)
         for (int x = 0; x < a.width() * 3; ++x) // each channel of each pixel
-            worst = std::max(worst, std::abs(int(a.pixel(x / 3, y) >> x % 3 * 8 & 0xFF) - int(b.pixel(x / 3, y) >> x % 3 * 8 & 0xFF)));
+            worst = std::max(worst, std::abs(int(a.pixel(x / 3, y) >> x % 3 * 8 & 0xFF) -
+                                             int(b.pixel(x / 3, y) >> x % 3 * 8 & 0xFF)));
     return worst;
 }
 
