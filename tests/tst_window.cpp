@@ -52,7 +52,8 @@ class TstWindow : public QObject
 
     bool eventFilter(QObject*, QEvent* event) override
     {
-        return m_paints += event->type() == QEvent::Paint && platform::waiting(), false;
+        m_paints += event->type() == QEvent::Paint && platform::waiting();
+        return false;
     }
 
     QString path(const QString& name) const { return m_folder + name; }
@@ -82,10 +83,11 @@ class TstWindow : public QObject
             if (verb == "choose") host.choices << (arg.isEmpty() ? QString() : path(arg));
             g_failFrom = verb == "starved" ? 256 * 1024 : 0;
             const QString caption = verb == "choose" ? "选择图片" : arg.isEmpty() ? verb : arg;
-            for (auto* button : form.widget()->findChildren<QAbstractButton*>())
-                if (button->text() == caption)
-                    verb == "return" ? (button->setFocus(), QTest::keyClick(button, Qt::Key_Return))
-                                     : button->click();
+            for (auto* button : form.widget()->findChildren<QAbstractButton*>()) {
+                if (button->text() != caption) continue;
+                button->setFocus(); // as a click would give it
+                verb == "return" ? QTest::keyClick(button, Qt::Key_Return) : button->click();
+            }
             g_failFrom = 0;
         }
     }
