@@ -117,11 +117,10 @@ DecodedPicture decodeHeif(const QByteArray& data)
         heif_image_release(decoded);
         return failure(QStringLiteral("HEIF 图片没有像素数据"));
     }
-    QImage::Format format = QImage::Format_RGB888;
-    if (alpha)
-        format = heif_image_handle_is_premultiplied_alpha(handle.get())
-                     ? QImage::Format_RGBA8888_Premultiplied
-                     : QImage::Format_RGBA8888;
+    const QImage::Format format = !alpha ? QImage::Format_RGB888
+                                  : heif_image_handle_is_premultiplied_alpha(handle.get())
+                                      ? QImage::Format_RGBA8888_Premultiplied
+                                      : QImage::Format_RGBA8888;
     // Wrap libheif's buffer instead of copying it; normalisation makes the one RGB32 copy.
     QImage image(
         pixels, width, height, stride, format,
