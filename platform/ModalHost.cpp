@@ -53,11 +53,10 @@ private:
     // 16 critical, 32 question, 48 warning, 64 information.
     static QMessageBox::Icon iconFor(int buttons)
     {
-        static constexpr QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Critical,
-                                                      QMessageBox::Question, QMessageBox::Warning,
-                                                      QMessageBox::Information};
-        const int index = (buttons & 0x70) >> 4;
-        return index < 5 ? icons[index] : QMessageBox::NoIcon;
+        using I = QMessageBox::Icon;
+        static constexpr I icons[8] = {I::NoIcon, I::Critical, I::Question, I::Warning,
+                                       I::Information}; // the rest: no icon
+        return icons[(buttons & 0x70) >> 4];
     }
 };
 

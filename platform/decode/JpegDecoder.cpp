@@ -18,17 +18,19 @@ namespace {
 // one fault at a time as the decoder reaches them.
 constexpr quintptr kPage = 4096;
 
-// Faults in all the pages of `image` by one call (an async `policy`: on another core while the
-// decoder starts on them) rather than one fault at a time (measured: 340 against 410 ms of
-// processor time for a 48-megapixel photo). Huge pages were faster still in the median, but in
-// four loads of ten the kernel held one for a further half second or more.
-std::future<int> faultIn(const QImage& image, std::launch policy)
+// Faults in all the pages of `image` by one call rather than one fault at a time (measured: 340
+// against 410 ms of processor time for a 48-megapixel photo), `aside` on another core while the
+// decoder starts on them (or, with no thread to be had, not at all). Huge pages were faster
+// still in the median, but in four loads of ten the kernel held one for half a second or more.
+std::future<int> faultIn(const QImage& image, bool aside)
 {
     const auto bits = quintptr(image.constBits()), start = (bits + kPage - 1) & ~(kPage - 1);
     const quintptr end = (bits + quintptr(image.sizeInBytes())) & ~(kPage - 1);
-    if (end <= start) return {};
-    return std::async(policy, ::madvise, reinterpret_cast<void*>(start), end - start,
-                      MADV_POPULATE_WRITE);
+    std::future<int> faulting = std::async(
+        aside ? std::launch::async | std::launch::deferred : std::launch::deferred, ::madvise,
+        reinterpret_cast<void*>(start), std::max(start, end) - start, MADV_POPULATE_WRITE);
+    if (!aside) faulting.wait();
+    return faulting;
 }
 
 // libjpeg reports a fatal error by calling error_exit, which must not return; we jump back
@@ -144,8 +146,7 @@ DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, st
                  QImage::Format_RGB32);
     if (image.isNull()) return {};
     // A picture turned a quarter has its bands turned on the other core: its pages come first.
-    const auto faulting = faultIn(image, rotate ? std::launch::deferred : std::launch::async);
-    if (rotate && faulting.valid()) faulting.wait();
+    const std::future<int> faulting = faultIn(image, !rotate); // joined before the picture goes
     if (!icc.isEmpty()) image.setColorSpace(QColorSpace::fromIccProfile(icc));
     auto* bands =
         rotate ? static_cast<QRgb*>(std::malloc(size_t(width) * 2 * kBandRows * 4)) : nullptr;
