@@ -50,6 +50,9 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0, 
     record(0x02FC, {0, 0x00FF, 0, 0});                             // a solid red brush, object 1
     record(0x012D, {1});                                           // selected
     record(0x041B, {quint16(h / 2), quint16(w / 2), 0, 0}, times); // Rectangle
+    record(0x0538,
+           {1, 4, 0, 0, quint16(w / 2), 0, quint16(w / 2), quint16(h / 2), 0,
+            quint16(h / 2)}); // the same as a PolyPolygon, which gd draws polygon by polygon
     if (letters) {
         record(0x02FB, {quint16(-h), 0, 0, 0, 400, 0, 0, 0, 0}); // a font, object 2, selected
         record(0x012D, {2});
@@ -61,7 +64,7 @@ QByteArray wmf(QSize size, quint16 inch = 1440, int times = 1, quint16 pen = 0, 
     return words<quint16>({0xCDD7, 0x9AC6, 0, 0, 0, w, h, inch, 0, 0,
                            quint16(0xCDD7 ^ 0x9AC6 ^ w ^ h ^ inch)}) +
            words<quint16>({1, 9, 0x0300, quint16(9 + records.size() / 2), 0, 3,
-                           quint16(std::max(12, 6 + letters / 2)), 0, 0}) +
+                           quint16(std::max(13, 6 + letters / 2)), 0, 0}) +
            records;
 }
 

@@ -172,13 +172,13 @@ DecodedPicture decodeWmf(const QByteArray& data)
     device->height = unsigned(size.height());
     device->bbox = bbox;
     // Every function that outlines narrows the pen and text is kept small, then gd's own draws.
+    // gd has no polypolygon of its own (left empty, libwmf draws polygon by polygon).
     auto& functions = *static_cast<Functions*>(api->function_reference);
     Functions gd = functions;
     api->user_data = &gd;
     using F = Functions;
     narrowPens<&F::draw_pie, &F::draw_chord, &F::draw_arc, &F::draw_ellipse, &F::draw_line,
-               &F::poly_line, &F::draw_polygon, &F::draw_polypolygon, &F::draw_rectangle>(
-        functions);
+               &F::poly_line, &F::draw_polygon, &F::draw_rectangle>(functions);
     functions.draw_text = withSmallerText;
     // Each record is drawn onto the whole canvas at worst, so a short file of many records can
     // keep libwmf busy for minutes; past the deadline the drawing is given up.
