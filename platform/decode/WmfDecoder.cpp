@@ -108,7 +108,7 @@ template <auto draw, typename Shape> void withNarrowPen(wmfAPI* api, Shape* shap
 void withSmallerText(wmfAPI* api, wmfDrawText_t* text)
 {
     const double height = text->font_height * pixelsPerUnit(api);
-    const double pixels = double(std::strlen(text->str)) * height * height;
+    const double pixels = double(text->str ? std::strlen(text->str) : 0) * height * height;
     if (pixels > kMostTextPixels) text->font_height *= std::sqrt(kMostTextPixels / pixels);
     const wmfD_Rect canvas = WMF_GD_GetData(api)->bbox;
     for (wmfD_Coord* corner : {&text->bbox.TL, &text->bbox.TR, &text->bbox.BL, &text->bbox.BR}) {
