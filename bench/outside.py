@@ -48,8 +48,8 @@ def focused(title):  # a window of ours other than the main one, with that title
     return name is not None and name.value.decode() == title
 
 
-def preview():  # the middle band of the preview as the screen shows it
-    return win.get_image(50, 120, 300, 40, X.ZPixmap, 0xFFFFFFFF).data
+def preview():  # one row across the preview as the screen shows it: a light probe, polled often
+    return win.get_image(50, 140, 300, 1, X.ZPixmap, 0xFFFFFFFF).data
 
 
 def answer(name, files):
@@ -113,7 +113,7 @@ try:
     source.set_selection_owner(atom("XdndSelection"), X.CurrentTime)
     win = poll(lambda: windows("^Tessarine$"), "a window titled Tessarine")[0]
     between = os.path.join(work, "between.png")  # dropped between rounds, so each drop changes it
-    subprocess.run(["convert", "-size", "30x30", "gradient:", between], check=True)
+    subprocess.run(["convert", "-size", "30x30", "gradient:", "-rotate", "90", between], check=True)
     print("| Picture | drop → preview | 生成图片 → box | djpeg -bmp | job / djpeg (median, worst) |")
     print("|---|---|---|---|---|")
     for path in map(os.path.abspath, pictures):

@@ -28,10 +28,12 @@ QImage allocated(QImage image)
     return image;
 }
 
-// A box's background: the window colour of the desktop's theme.
+// A box's background: the window colour of the desktop's theme.  Three bytes a pixel, in the
+// order a bitmap file keeps them: a tile drawn here takes a quarter less memory and is written
+// row by row as it is.
 QImage background(QSize size)
 {
-    QImage image = allocated(QImage(size, QImage::Format_RGB32));
+    QImage image = allocated(QImage(size, QImage::Format_BGR888));
     image.fill(QGuiApplication::palette().color(QPalette::Window));
     return image;
 }

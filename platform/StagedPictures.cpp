@@ -195,8 +195,10 @@ std::size_t packHeader(const QImage& image, unsigned char* out)
 // that the commit finds most of it on the disk already.
 void writeBitmap(const QImage& picture, const QString& path, int fd)
 {
-    // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap.
-    const QImage image = picture.format() == QImage::Format_RGB32
+    // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap; a drawing kept in the
+    // bitmap's own byte order needs no packing.
+    const bool packed = picture.format() == QImage::Format_BGR888;
+    const QImage image = picture.format() == QImage::Format_RGB32 || packed
                              ? picture
                              : picture.convertToFormat(QImage::Format_RGB32);
     if (image.isNull()) throw std::bad_alloc();
@@ -209,7 +211,10 @@ void writeBitmap(const QImage& picture, const QString& path, int fd)
         unsigned char* out = piece.get();
         if (y == image.height() - 1) out += packHeader(image, out);
         for (std::size_t n = 0; n < rows && y >= 0; ++n, --y, out += row) {
-            packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
+            if (packed)
+                std::memcpy(out, image.constScanLine(y), pixels);
+            else
+                packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
             std::memset(out + pixels, 0, row - pixels);
         }
         if (const int error = writeAll(fd, piece.get(), std::size_t(out - piece.get())))
