@@ -130,7 +130,9 @@ DecodedPicture success(QImage image)
 DecodedPicture fromDecoded(DecodedPicture result)
 {
     if (result.image.isNull()) return failure(std::move(result.error));
-    return success(std::move(result.image));
+    DecodedPicture decoded = success(std::move(result.image));
+    decoded.turn = result.turn;
+    return decoded;
 }
 
 // Qt's reader explains itself in English unless a translator is installed; the user reads ours.
@@ -316,19 +318,21 @@ DecodedPicture readWithQt(QFile& file)
     return success(std::move(image));
 }
 
-// libjpeg-turbo straight into the final buffer; Qt's reader for what it turns down.
+// libjpeg-turbo straight into the final buffer, the rows as they are stored, and the EXIF
+// orientation as the turn that shows them upright; Qt's reader for what libjpeg turns down.
 DecodedPicture readJpeg(QFile& file)
 {
-    // Qt's reader reads only the header for the EXIF orientation.
+    // Qt's reader reads only the header for it.
     const auto orientation = QImageReader(&file, "jpeg").transformation();
     DecodedPicture decoded;
     const int fd = ::dup(file.handle());
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
     if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
     if (stream) {
-        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream, orientation);
+        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream);
         std::fclose(stream);
     }
+    decoded.turn = orientation;
     if (!decoded.image.isNull() || !decoded.error.isEmpty()) return fromDecoded(std::move(decoded));
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     return readWithQt(file);

@@ -47,10 +47,11 @@ bool isWhole(double value)
 // drawing area: the tile of a picture whose sides divide by three.  Its rows
 // are taken as they are, nothing is resampled.  The sizes come from whole
 // numbers of twips through exact divisions, so no tolerance is needed.
-bool isExactCopy(const QImage& image, const QRectF& target, const QRectF& source, QSize area)
+bool isExactCopy(QSize size, const QRectF& target, const QRectF& source, QSize area)
 {
     return target == QRectF(QPointF(0, 0), QSizeF(area)) && source.size() == QSizeF(area) &&
-           isWhole(source.x()) && isWhole(source.y()) && QRectF(image.rect()).contains(source);
+           isWhole(source.x()) && isWhole(source.y()) &&
+           QRectF(QPointF(0, 0), QSizeF(size)).contains(source);
 }
 
 // The rows of `part` of `image`, read in place: the tiles of a picture whose
@@ -66,12 +67,35 @@ void releaseKept(void* kept)
 QImage rowsOf(const QImage& image, const QRect& part)
 {
     auto* kept = new QImage(image);
-    const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * 4;
+    const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * kept->depth() / 8;
     QImage rows(first, part.width(), part.height(), kept->bytesPerLine(), kept->format(),
                 releaseKept, kept);
     rows.setDotsPerMeterX(image.dotsPerMeterX());
     rows.setDotsPerMeterY(image.dotsPerMeterY());
     return rows;
+}
+
+// Draws `part` of `picture`, measured on the picture as it is shown, into `target`. A picture
+// stored turned is turned as it is drawn, never as a whole: its stored rows under the part
+// are mapped straight onto the target. Qt shows a picture by mirroring it, then flipping it,
+// then turning it a quarter clockwise, as its turn says.
+void drawShown(QPainter& painter, const Picture& picture, const QRectF& target, const QRectF& part)
+{
+    const QImage& stored = picture.image();
+    if (!picture.turn()) return painter.drawImage(target, stored, part);
+    QTransform showing;
+    if (picture.turn().testFlag(QImageIOHandler::TransformationMirror))
+        showing *= QTransform(-1, 0, 0, 1, stored.width(), 0);
+    if (picture.turn().testFlag(QImageIOHandler::TransformationFlip))
+        showing *= QTransform(1, 0, 0, -1, 0, stored.height());
+    if (picture.turn().testFlag(QImageIOHandler::TransformationRotate90))
+        showing *= QTransform(0, 1, -1, 0, stored.height(), 0);
+    const QRectF rows = showing.inverted().mapRect(part);
+    painter.setTransform(showing * QTransform::fromTranslate(-part.x(), -part.y()) *
+                         QTransform::fromScale(target.width() / part.width(),
+                                               target.height() / part.height()) *
+                         QTransform::fromTranslate(target.x(), target.y()));
+    painter.drawImage(rows, stored, rows);
 }
 
 // A large picture reduced for a small box: first sampled down to twice the
@@ -104,7 +128,7 @@ QImage reduced(const QImage& image, QSize target)
 void PictureBox::setPicture(const platform::Picture& picture)
 {
     m_picture = picture;
-    if (m_autoSize && !picture.isEmpty()) m_area = picture.image().size();
+    if (m_autoSize && !picture.isEmpty()) m_area = picture.size();
     Cls();
 }
 
@@ -115,19 +139,24 @@ void PictureBox::Cls()
 }
 
 // The drawing as the picture alone makes it: a picture that fills the box
-// exactly is shared, not copied; otherwise it is drawn at the top-left
-// corner of the background.
+// exactly and is stored upright is shared, not copied; otherwise what the
+// drawing area covers of it is drawn at the top-left corner of the background.
 QImage PictureBox::pictureOnly() const
 {
     const QImage& image = m_picture.image();
-    if (image.size() == m_area && image.format() == QImage::Format_RGB32) return image;
+    if (!m_picture.turn() && image.size() == m_area && image.format() == QImage::Format_RGB32)
+        return image;
     QImage drawing = background(m_area);
-    if (!image.isNull()) QPainter(&drawing).drawImage(0, 0, image);
+    const QRectF covered = QRectF(drawing.rect()) & QRectF(QPointF(0, 0), m_picture.size());
+    QPainter painter(&drawing);
+    if (!covered.isEmpty()) drawShown(painter, m_picture, covered, covered);
     return drawing;
 }
 
+// A picture stored turned that fills the box is its drawing as it stands: it stays turned.
 platform::Picture PictureBox::Image() const
 {
+    if (m_drawing.isNull() && m_picture.turn() && m_picture.size() == m_area) return m_picture;
     return platform::Picture(m_drawing.isNull() ? pictureOnly() : m_drawing);
 }
 
@@ -161,13 +190,13 @@ QRectF PictureBox::toPixels(double x, double y, double width, double height) con
 void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
                               double Height1)
 {
-    paint(picture.image(), toPixels(X1, Y1, Width1, Height1), QRectF(picture.image().rect()));
+    paint(picture, toPixels(X1, Y1, Width1, Height1), QRectF(QPointF(0, 0), picture.size()));
 }
 
 void PictureBox::PaintPicture(const platform::Picture& picture, double X1, double Y1, double Width1,
                               double Height1, double X2, double Y2, double Width2, double Height2)
 {
-    paint(picture.image(), toPixels(X1, Y1, Width1, Height1), toPixels(X2, Y2, Width2, Height2));
+    paint(picture, toPixels(X1, Y1, Width1, Height1), toPixels(X2, Y2, Width2, Height2));
 }
 
 QImage& PictureBox::drawingToPaint()
@@ -176,28 +205,35 @@ QImage& PictureBox::drawingToPaint()
     return m_drawing;
 }
 
-// Target and source in pixels.
-void PictureBox::paint(const QImage& image, const QRectF& target, const QRectF& source)
+// Target and source in pixels, the source measured on the picture as it is shown.
+void PictureBox::paint(const platform::Picture& picture, const QRectF& target, const QRectF& source)
 {
-    if (image.isNull())
+    if (picture.isEmpty())
         throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("无效的图片"));
     for (const double value : {target.x(), target.y(), target.width(), target.height(), source.x(),
                                source.y(), source.width(), source.height()}) {
         if (!std::isfinite(value))
             throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     }
-    if (isExactCopy(image, target, source, m_area) && image.format() == QImage::Format_RGB32) {
-        m_drawing = rowsOf(image, source.toRect());
-    } else if (source == QRectF(image.rect()) && target.topLeft() == QPointF(0, 0) &&
+    const QSize size = picture.size();
+    if (isExactCopy(size, target, source, m_area) && !picture.turn() &&
+        picture.image().format() == QImage::Format_RGB32) {
+        m_drawing = rowsOf(picture.image(), source.toRect());
+    } else if (source == QRectF(QPointF(0, 0), QSizeF(size)) && target.topLeft() == QPointF(0, 0) &&
                isWhole(target.width()) && isWhole(target.height()) &&
-               target.width() <= image.width() && target.height() <= image.height()) {
-        // The preview: a whole picture reduced into the box.
-        const QSize size(int(target.width()), int(target.height()));
-        QPainter(&drawingToPaint()).drawImage(0, 0, reduced(image, size));
-    } else {
+               target.width() <= size.width() && target.height() <= size.height()) {
+        // The preview: a whole picture reduced into the box, then turned upright at that size.
+        const QSize shown(int(target.width()), int(target.height()));
+        const QSize stored = size == picture.image().size() ? shown : shown.transposed();
+        const platform::Picture reduction(reduced(picture.image(), stored), picture.turn());
         QPainter painter(&drawingToPaint());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, image, source);
+        drawShown(painter, reduction, target, QRectF(QPointF(0, 0), QSizeF(shown)));
+    } else {
+        // Resampled smoothly, unless it is a turned picture's part copied pixel for pixel.
+        QPainter painter(&drawingToPaint());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                              !isExactCopy(size, target, source, m_area));
+        drawShown(painter, picture, target, source);
     }
     drawingChanged();
 }

@@ -73,7 +73,7 @@ protected:
     Scale m_scaleY = Twips;
 
 private:
-    void paint(const QImage& image, const QRectF& target, const QRectF& source);
+    void paint(const platform::Picture& picture, const QRectF& target, const QRectF& source);
     // A rectangle in the box's scale, in pixels.
     [[nodiscard]] QRectF toPixels(double x, double y, double width, double height) const;
     QImage& drawingToPaint();

@@ -35,7 +35,7 @@ Picture LoadPicture(const QString& path)
     }
     if (decoded.image.isNull())
         throw RuntimeError(RuntimeError::InvalidPicture, decoded.error, path);
-    return Picture(std::move(decoded.image));
+    return Picture(std::move(decoded.image), decoded.turn);
 }
 
 bool SameFile(const QString& a, const QString& b)

@@ -3,7 +3,6 @@
 
 #include <QByteArrayView>
 #include <QFile>
-#include <QImageIOHandler>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,13 +52,13 @@ inline DecodedPicture failure(QString reason)
 // True for data that starts with a JPEG start-of-image marker.
 [[nodiscard]] bool looksLikeJpeg(QByteArrayView head);
 
-// Decodes a JPEG with libjpeg-turbo straight into the final 32-bit picture, turned as
-// `orientation` says and tagged with its ICC profile. The pixels are the ones Qt's reader
+// Decodes a JPEG with libjpeg-turbo straight into the final 32-bit picture, its rows as they
+// are stored, tagged with its ICC profile. The pixels are the ones Qt's reader
 // gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
 // and the conversion after them are saved. A null image without a reason means libjpeg refused
 // the header, memory was short or the file holds inks (CMYK, YCCK): the caller then leaves it to
 // Qt's reader, which also reports why.
-[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream, QImageIOHandler::Transformations orientation);
+[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream);
 
 // True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
 // 5-5-5 of an uncompressed 16-bit bitmap).
