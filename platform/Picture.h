@@ -27,8 +27,8 @@ public:
     // The size as the picture is shown.
     [[nodiscard]] QSize size() const
     {
-        return m_turn.testFlag(QImageIOHandler::TransformationRotate90) ? m_image.size().transposed()
-                                                                        : m_image.size();
+        const bool across = m_turn.testFlag(QImageIOHandler::TransformationRotate90);
+        return across ? m_image.size().transposed() : m_image.size();
     }
     [[nodiscard]] bool isEmpty() const { return m_image.isNull(); }
 

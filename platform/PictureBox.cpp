@@ -91,10 +91,10 @@ void drawShown(QPainter& painter, const Picture& picture, const QRectF& target, 
     if (picture.turn().testFlag(QImageIOHandler::TransformationRotate90))
         showing *= QTransform(0, 1, -1, 0, stored.height(), 0);
     const QRectF rows = showing.inverted().mapRect(part);
-    painter.setTransform(showing * QTransform::fromTranslate(-part.x(), -part.y()) *
-                         QTransform::fromScale(target.width() / part.width(),
-                                               target.height() / part.height()) *
-                         QTransform::fromTranslate(target.x(), target.y()));
+    painter.setTransform(
+        showing * QTransform::fromTranslate(-part.x(), -part.y()) *
+        QTransform::fromScale(target.width() / part.width(), target.height() / part.height()) *
+        QTransform::fromTranslate(target.x(), target.y()));
     painter.drawImage(rows, stored, rows);
 }
 

@@ -63,10 +63,10 @@ class TstWindow : public QObject
                const QString& turn) const
     {
         const QByteArray bytes = testpictures::made(
-            command + " " + turn + " +repage tif:t && vips jpegsave t out --Q 100 --subsample-mode off",
-            inputs);
+            command + " " + turn + " +repage tif:t && vips jpegsave t out --Q 100", inputs);
         QFile file(path(name));
-        return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) &&
+               file.write(bytes) == bytes.size();
     }
     QImage shownByQt(const QString& name) const
     {
@@ -154,8 +154,9 @@ private slots:
                     .save(path("sub/blue.bmp")));
         // A large picture in smooth colours, whose reduction any resampler agrees on, stored
         // transposed and tagged to be shown upright, as Qt's reader shows it.
-        QVERIFY(saved("big.jpg", "convert -size 1200x1000 xc: -sparse-color bilinear '0,0 red "
-                                 "1199,0 lime 0,999 blue 1199,999 white'",
+        QVERIFY(saved("big.jpg",
+                      "convert -size 1200x1000 xc: -sparse-color bilinear '0,0 red "
+                      "1199,0 lime 0,999 blue 1199,999 white'",
                       {}, "-transpose -orient LeftTop"));
         const QImage big = shownByQt("big.jpg");
         QCOMPARE(big.size(), QSize(1200, 1000));
@@ -245,6 +246,7 @@ private slots:
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QString>("turn"); // how a JPEG stores it turned; none: a bitmap
+        // clang-format off
         QTest::newRow("exact thirds") << QSize(900, 600) << QString();
         QTest::newRow("2 x 5") << QSize(2, 5) << QString();
         QTest::newRow("inexact, tiles rounded up and down") << QSize(3001, 2000) << QString();
@@ -252,6 +254,7 @@ private slots:
         QTest::newRow("taller than a widget") << QSize(3, 16777218) << QString();
         QTest::newRow("exact thirds, stored turned (EXIF 8)") << QSize(900, 600) << "-rotate 90 -orient LeftBottom";
         QTest::newRow("inexact, stored transposed (EXIF 5)") << QSize(301, 200) << "-transpose -orient LeftTop";
+        // clang-format on
     }
     void cuts()
     {
@@ -279,7 +282,9 @@ private slots:
                 QVERIFY2(bytes == testpictures::encode(full.copy(source.toRect()), "bmp"),
                          qPrintable(tile.fileName()));
             else if (exact) // the same pixels; Qt's reader reads the JPEG's resolution, we do not
-                QCOMPARE(testpictures::difference(QImage::fromData(bytes), full.copy(source.toRect())), 0);
+                QCOMPARE(
+                    testpictures::difference(QImage::fromData(bytes), full.copy(source.toRect())),
+                    0);
             else // bilinear both, with Qt's 8-bit weights: within 8 of 255
                 QCOMPARE_LE(
                     testpictures::difference(
