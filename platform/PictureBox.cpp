@@ -67,7 +67,7 @@ void releaseKept(void* kept)
 QImage rowsOf(const QImage& image, const QRect& part)
 {
     auto* kept = new QImage(image);
-    const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * kept->depth() / 8;
+    const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * 4;
     QImage rows(first, part.width(), part.height(), kept->bytesPerLine(), kept->format(),
                 releaseKept, kept);
     rows.setDotsPerMeterX(image.dotsPerMeterX());
@@ -224,7 +224,8 @@ void PictureBox::paint(const platform::Picture& picture, const QRectF& target, c
                target.width() <= size.width() && target.height() <= size.height()) {
         // The preview: a whole picture reduced into the box, then turned upright at that size.
         const QSize shown(int(target.width()), int(target.height()));
-        const QSize stored = size == picture.image().size() ? shown : shown.transposed();
+        const bool across = picture.turn().testFlag(QImageIOHandler::TransformationRotate90);
+        const QSize stored = across ? shown.transposed() : shown;
         const platform::Picture reduction(reduced(picture.image(), stored), picture.turn());
         QPainter painter(&drawingToPaint());
         drawShown(painter, reduction, target, QRectF(QPointF(0, 0), QSizeF(shown)));
