@@ -1,6 +1,8 @@
 #include "support/TestPictures.h"
 
 #include <QBuffer>
+#include <QColorSpace>
+#include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -52,6 +54,26 @@ QImage resampled(const QImage& picture, const QRectF& part, QSize size)
             "distort:viewport=%dx%d -distort AffineProjection %.17g,0,0,%.17g,%.17g,%.17g bmp:out",
             size.width(), size.height(), sx, sy, -part.x() * sx, -part.y() * sy),
         {picture}));
+}
+
+QByteArray turnedJpeg(const QImage& picture, const QString& turn)
+{
+    return made("convert 1 " + turn + " +repage tif:t && vips jpegsave t out --Q 100", {picture});
+}
+
+QImage shownByQt(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.colorSpace().isValid()) image.convertToColorSpace(QColorSpace::SRgb);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+bool written(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int difference(const QImage& a, const QImage& b)

@@ -21,6 +21,13 @@ namespace testpictures {
 // `part` of `picture` drawn at `size` by ImageMagick, independently of Qt: each pixel's centre
 // mapped onto the part and read between its four nearest pixels, the edges repeated.
 [[nodiscard]] QImage resampled(const QImage& picture, const QRectF& part, QSize size);
+// `picture` as a JPEG stored as ImageMagick's `turn` ("-rotate 90 -orient LeftBottom") turns
+// it, tagged with the EXIF orientation that shows it upright again.
+[[nodiscard]] QByteArray turnedJpeg(const QImage& picture, const QString& turn);
+// The picture at `path` as Qt's reader shows it: upright, sRGB, RGB32.
+[[nodiscard]] QImage shownByQt(const QString& path);
+// Writes `bytes` to `path`; false when it could not.
+[[nodiscard]] bool written(const QString& path, const QByteArray& bytes);
 // The largest difference of a colour channel between two pictures; 256 if their sizes differ.
 [[nodiscard]] int difference(const QImage& a, const QImage& b);
 
