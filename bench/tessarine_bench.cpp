@@ -4,7 +4,8 @@
 // rounds.  bench/run.sh makes the pictures, builds and runs the report.
 //
 //   tessarine_bench report RUNS PICTURE...  the markdown tables
-//   tessarine_bench inside PICTURE          decode, load and cut, once warm
+//   tessarine_bench inside PICTURE          decode, load and cut, once warm, then
+//                                           the cut's steps timed one by one
 //   tessarine_bench process PICTURE [again] load and cut in a fresh process,
 //                                           then (again) drop it once more;
 //                                           prints the peak resident size
@@ -16,6 +17,7 @@
 #include "platform/Application.h"
 #include "platform/DataObject.h"
 #include "platform/ImageDecoder.h"
+#include "platform/StagedPictures.h"
 #include "support/FakeModalHost.h"
 
 #include <QCoreApplication>
@@ -106,6 +108,34 @@ double cut(Form1& form, FakeModalHost& host)
     return ms;
 }
 
+// Where a cut's time goes: the cut once more, the handler's own steps timed
+// one by one: drawing the nine tiles, writing them (each file's write-back
+// started), and the commit that syncs them and puts them in place.
+void cutInSteps(Form1& form)
+{
+    using tiles::third;
+    double drawMs = 0, writeMs = 0;
+    form.Picture1.setWidth(third(form.Picture3.ScaleWidth()));
+    form.Picture1.setHeight(third(form.Picture3.ScaleHeight()));
+    platform::StagedPictures files;
+    for (int n = 1; n <= tiles::TileCount; ++n) {
+        const tiles::Rect source =
+            tiles::tileSource(n, form.Picture3.ScaleWidth(), form.Picture3.ScaleHeight());
+        qint64 t0 = nowNs();
+        form.Picture1.PaintPicture(form.Picture3.Image(), 0, 0, form.Picture1.Width(),
+                                   form.Picture1.Height(), source.x, source.y, source.width,
+                                   source.height);
+        drawMs += msSince(t0);
+        t0 = nowNs();
+        files.SavePicture(form.Picture1.Image(), form.SourceFolder + tiles::tileFileName(n));
+        writeMs += msSince(t0);
+    }
+    const qint64 t0 = nowNs();
+    files.Commit();
+    std::printf("draw %.3f\nwrite %.3f\ncommit %.3f\n", drawMs, writeMs, msSince(t0));
+    form.Picture1.Cls();
+}
+
 // One warm-up round, so that plugins, fonts and the allocator's first pages
 // are not counted; then one measured round.
 int inside(const QString& path)
@@ -127,6 +157,7 @@ int inside(const QString& path)
         loadMs = load(form, host, path);
         cutMs = cut(form, host);
     }
+    cutInSteps(form);
     removeTiles(form.SourceFolder);
     std::printf("decode %.3f\nload %.3f\ncut %.3f\n", decodeMs, loadMs, cutMs);
     return 0;
@@ -373,6 +404,14 @@ int report(const QString& self, int runs, const QStringList& pictures)
                          ratio(loadAndCut, s.median("djpeg -bmp")),
                          ratio(s.median("process"), s.median("convert")),
                          ratio(s.median("process"), s.median("vips")));
+    }
+    text += QStringLiteral("\n| Picture | Cut | draw the nine tiles | write them | commit (sync, "
+                           "rename) |\n|---|---|---|---|---|\n");
+    for (const Row& r : rows) {
+        const Samples& s = r.samples;
+        text += QStringLiteral("| %1 | %2 | %3 | %4 | %5 |\n")
+                    .arg(r.name, msWorst(s, "cut"), msWorst(s, "draw"), msWorst(s, "write"),
+                         msWorst(s, "commit"));
     }
     // A turned photo against the same photo stored upright (goal: load ≤ 1.10×).
     for (const Row& turned : rows) {
