@@ -157,6 +157,7 @@ int inside(const QString& path)
         loadMs = load(form, host, path);
         cutMs = cut(form, host);
     }
+    removeTiles(form.SourceFolder);
     cutInSteps(form);
     removeTiles(form.SourceFolder);
     std::printf("decode %.3f\nload %.3f\ncut %.3f\n", decodeMs, loadMs, cutMs);
