@@ -216,8 +216,8 @@ void PictureBox::paint(const platform::Picture& picture, const QRectF& target, c
             throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
     }
     const QSize size = picture.size();
-    if (isExactCopy(size, target, source, m_area) && !picture.turn() &&
-        picture.image().format() == QImage::Format_RGB32) {
+    const bool exact = isExactCopy(size, target, source, m_area);
+    if (exact && !picture.turn() && picture.image().format() == QImage::Format_RGB32) {
         m_drawing = rowsOf(picture.image(), source.toRect());
     } else if (source == QRectF(QPointF(0, 0), QSizeF(size)) && target.topLeft() == QPointF(0, 0) &&
                isWhole(target.width()) && isWhole(target.height()) &&
@@ -232,8 +232,7 @@ void PictureBox::paint(const platform::Picture& picture, const QRectF& target, c
     } else {
         // Resampled smoothly, unless it is a turned picture's part copied pixel for pixel.
         QPainter painter(&drawingToPaint());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform,
-                              !isExactCopy(size, target, source, m_area));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, !exact);
         drawShown(painter, picture, target, source);
     }
     drawingChanged();
