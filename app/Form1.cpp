@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/TileGeometry.h"
+#include "platform/Background.h"
 #include "platform/BusyCursor.h"
 #include "platform/MsgBox.h"
 #include "platform/PictureFiles.h"
@@ -133,6 +134,7 @@ void Form1::Command2_Click()
 // The canvas Picture1 is a third of the picture; each tile's third is drawn
 // on it and saved.  The nine files are put in place only when all nine were
 // written, so a failure leaves the earlier files of those names as they were.
+// All of it happens off the window's thread, which keeps painting meanwhile.
 // The canvas is let go once the tiles are on disk.
 void Form1::cutIntoTiles()
 {
@@ -140,15 +142,17 @@ void Form1::cutIntoTiles()
     Picture1.setWidth(third(Picture3.ScaleWidth()));
     Picture1.setHeight(third(Picture3.ScaleHeight()));
 
-    StagedPictures tileFiles;
-    for (int n = 1; n <= tiles::TileCount; ++n) {
-        const tiles::Rect source =
-            tiles::tileSource(n, Picture3.ScaleWidth(), Picture3.ScaleHeight());
-        Picture1.PaintPicture(Picture3.Image(), 0, 0, Picture1.Width(), Picture1.Height(), source.x,
-                              source.y, source.width, source.height);
-        tileFiles.SavePicture(Picture1.Image(), SourceFolder + tiles::tileFileName(n));
-    }
-    tileFiles.Commit();
+    waitFor([this] {
+        StagedPictures tileFiles;
+        for (int n = 1; n <= tiles::TileCount; ++n) {
+            const tiles::Rect source =
+                tiles::tileSource(n, Picture3.ScaleWidth(), Picture3.ScaleHeight());
+            Picture1.PaintPicture(Picture3.Image(), 0, 0, Picture1.Width(), Picture1.Height(),
+                                  source.x, source.y, source.width, source.height);
+            tileFiles.SavePicture(Picture1.Image(), SourceFolder + tiles::tileFileName(n));
+        }
+        tileFiles.Commit();
+    });
     Picture1.Cls();
 }
 

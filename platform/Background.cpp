@@ -1,30 +1,48 @@
 #include "platform/Background.h"
 
-#include <QEventLoop>
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
+#include "platform/RuntimeError.h"
 
+#include <QEventLoop>
+
+#include <atomic>
 #include <exception>
+#include <system_error>
+#include <thread>
 
 namespace platform {
 
 static int g_waiting = 0;
+static thread_local bool t_onWorker = false;
 
+// Work asked for from inside a wait is on the worker already and runs there.  A thread that
+// cannot be had (a process or cgroup limit) is memory that ran out, in the handler that asked.
+// After the program has been told to quit, an event loop returns at once: the wait then
+// blocks until the work is done, and the quit is carried out afterwards.
 void waitFor(const std::function<void()>& work)
 {
+    if (t_onWorker) return work();
     std::exception_ptr failure;
-    QFutureWatcher<void> watcher;
+    std::atomic<bool> done = false;
     QEventLoop loop;
-    QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }));
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            t_onWorker = true;
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            done = true;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        throw RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存不足"));
+    }
     ++g_waiting;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    while (!done && loop.exec(QEventLoop::ExcludeUserInputEvents) == 0) {
+    }
+    worker.join();
     --g_waiting;
     if (failure) std::rethrow_exception(failure);
 }

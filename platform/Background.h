@@ -8,7 +8,7 @@ namespace platform {
 // whatever it threw.  Meanwhile the window keeps painting, while input
 // (clicks, keys, drops, closing) waits until the work is done, so a handler
 // that waits here reads as if it did the work itself and no other handler
-// starts in the middle of it.
+// starts in the middle of it.  Asked for on the worker, `work` just runs.
 void waitFor(const std::function<void()>& work);
 
 // True while a handler waits in waitFor.

@@ -3,9 +3,11 @@
 #include "platform/Background.h"
 #include "platform/ImageDecoder.h"
 #include "platform/RuntimeError.h"
+#include "platform/StagedPictures.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <filesystem>
 #include <new>
@@ -24,12 +26,16 @@ Picture LoadPicture()
 }
 
 // The file is decoded on a worker thread, so that the window keeps painting
-// through the second or so a large photo takes.
+// through the second or so a large photo takes.  Tiles that a crash left
+// half-replaced in its folder are put right first: the picture may be one.
 Picture LoadPicture(const QString& path)
 {
     DecodedPicture decoded;
     try {
-        waitFor([&] { decoded = decodePictureFile(path); });
+        waitFor([&] {
+            if (!path.startsWith(QLatin1String(":/"))) RepairTiles(QFileInfo(path).path());
+            decoded = decodePictureFile(path);
+        });
     } catch (const std::bad_alloc&) {
         throw RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存不足"), path);
     }

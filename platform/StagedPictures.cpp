@@ -1,6 +1,5 @@
 #include "platform/StagedPictures.h"
 
-#include "platform/Background.h"
 #include "platform/SystemErrorText.h"
 
 #include <QDir>
@@ -15,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 
@@ -23,17 +23,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The file-system calls of the tile writer.  Every file is first written
-// under a hidden name beside its final one,
-//     .5.jpg.tessarine-<process id>-<number>.new
+// The file-system calls of the tile writer.  Every file of a set is first
+// written under a hidden name beside its final one,
+//     .5.jpg.tessarine-<process id>-<set>.new
 // and, while the set is being put in place, the file it replaces is kept
 // under the same name ending in ".old" until every new file is in place, so
-// that a rename refused half-way can put the old ones back.  A crash leaves
-// such names behind; the first save into a folder removes the new files of
-// processes that no longer exist and puts their old files back where the
-// name is free.  An old file whose name is taken stays until a cut of ours
-// has put a new file there.  (A process id reused by a live process keeps
-// its leftovers until that process ends too.)
+// that a rename refused half-way can put the old ones back.  Before the
+// first new file takes its name, a marker ".tessarine-<process id>-<set>.commit"
+// is made and synced beside them; it goes once the folder holds the new set
+// on the disk.  A crash leaves such names behind.  The next load from that
+// folder or save into it finishes a set of a process that no longer exists
+// when its marker is there (the rest of its new files go in place, its old
+// ones go), and otherwise undoes it: its new files go, its old files come
+// back where the name is free.  An old file whose name is taken stays until a
+// cut of ours has put a new file there.  (A process id reused by a live
+// process keeps its leftovers until that process ends too.)
 
 namespace platform {
 
@@ -87,48 +91,72 @@ int checkReplaceable(const QByteArray& target)
     return ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
-// Leftovers of cuts whose process is gone.  Nothing here is worth a
-// failure: a folder we cannot clean is reported by the write that follows.
-// Adds to `kept` the old files that stay because their names are taken.
+// A folder we may not open, or whose file system cannot sync one (EINVAL), is
+// left to the system.  Returns the error, or 0.
+int syncFolder(const QString& folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int error = fd < 0 || ::fsync(fd) == 0 ? 0 : errno;
+    if (fd >= 0) ::close(fd);
+    return error == EINVAL ? 0 : error;
+}
+
+QString markerName(const QString& folder, const QString& set)
+{
+    return folder + QStringLiteral("/.tessarine-") + set + QStringLiteral(".commit");
+}
+
+// Leftovers of sets whose process is gone: "file name", "process-set", process, "new", "old"
+// or "commit".  Nothing here is worth a failure: a folder we cannot clean is reported by the
+// write that follows.  Adds to `kept` the old files that stay because their names are taken.
 void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QByteArray>>& kept)
 {
     static const QRegularExpression leftover(
-        QStringLiteral(R"(^\.(.+)\.tessarine-(\d+)-\d+\.(new|old)$)"));
+        QStringLiteral(R"(^\.(?:(.+)\.)?tessarine-((\d+)-\d+)\.(new|old|commit)$)"));
     const QDir dir(folder);
-    const QStringList names = dir.entryList({QStringLiteral(".*.tessarine-*")},
-                                            QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QString& name : names) {
-        const QRegularExpressionMatch match = leftover.match(name);
+    QList<QRegularExpressionMatch> gone;
+    for (const QString& name : dir.entryList({QStringLiteral(".*tessarine-*")},
+                                             QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        QRegularExpressionMatch match = leftover.match(name);
         bool ok = false;
-        const pid_t owner = match.hasMatch() ? pid_t(match.captured(2).toInt(&ok)) : 0;
-        if (!ok || owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-        const QByteArray file = QFile::encodeName(dir.filePath(name));
+        const pid_t owner = match.hasMatch() ? pid_t(match.captured(3).toInt(&ok)) : 0;
+        if (ok && owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) gone << match;
+    }
+    QStringList finished; // the sets whose marker says they were being put in place
+    for (const QRegularExpressionMatch& match : std::as_const(gone))
+        if (match.captured(4) == QLatin1String("commit")) finished << match.captured(2);
+    for (const QRegularExpressionMatch& match : std::as_const(gone)) {
+        const QByteArray file = QFile::encodeName(dir.filePath(match.captured(0)));
         const QByteArray target = QFile::encodeName(dir.filePath(match.captured(1)));
-        if (match.captured(3) == QLatin1String("new"))
+        const bool forward = finished.contains(match.captured(2));
+        if (match.captured(4) == QLatin1String("new"))
+            forward ? ::rename(file.constData(), target.constData()) : ::unlink(file.constData());
+        else if (match.captured(4) == QLatin1String("commit"))
+            continue;
+        else if (forward)
             ::unlink(file.constData());
         else if (::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(),
                              RENAME_NOREPLACE) != 0)
             kept.emplace_back(target, file);
     }
+    if (!finished.isEmpty() && syncFolder(folder) != 0) return; // the markers wait for the next
+    for (const QString& set : std::as_const(finished))
+        ::unlink(QFile::encodeName(markerName(folder, set)).constData());
 }
 
 // Creates the hidden file a new one is written to, and names the one the
-// old file will be kept under.  The counter makes the names unique within
-// the process, O_EXCL against anything already there (a crashed cut's,
-// whose process id we now have).  Returns the file descriptor, or -errno.
-int createStaged(const QString& path, QByteArray& staged, QByteArray& aside)
+// old file will be kept under.  O_EXCL refuses anything already there.
+// Returns the file descriptor, or -errno.
+int createStaged(const QString& path, const QString& set, QByteArray& staged, QByteArray& aside)
 {
-    static std::atomic<unsigned> counter{0};
     const QFileInfo info(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString stem = info.path() + QStringLiteral("/.") + info.fileName() +
-                             QStringLiteral(".tessarine-%1-%2").arg(::getpid()).arg(++counter);
-        staged = QFile::encodeName(stem + QStringLiteral(".new"));
-        aside = QFile::encodeName(stem + QStringLiteral(".old"));
-        const int fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd >= 0 ? fd : -errno;
-    }
-    return -EEXIST;
+    const QString stem =
+        info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tessarine-") + set;
+    staged = QFile::encodeName(stem + QStringLiteral(".new"));
+    aside = QFile::encodeName(stem + QStringLiteral(".old"));
+    const int fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd >= 0 ? fd : -errno;
 }
 
 // A write that stops part-way (the disk filled up, the file grew past the
@@ -229,9 +257,12 @@ void writeBitmap(const QImage& picture, const QString& path, int fd)
 } // namespace
 
 // A tile that would pass the user's file-size limit is a failed write with a
-// reason, not the end of the program.
+// reason, not the end of the program.  Sets are numbered from the clock, so that
+// a process that gets the id of a crashed one does not meet its names.
 StagedPictures::StagedPictures()
 {
+    static std::atomic<unsigned> sets{unsigned(std::time(nullptr))};
+    m_set = QStringLiteral("%1-%2").arg(::getpid()).arg(++sets);
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -254,9 +285,9 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
         }
         Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
         if (const int error = checkReplaceable(file.target)) throw saveError(error, path);
-        file.fd = createStaged(path, file.staged, file.aside);
+        file.fd = createStaged(path, m_set, file.staged, file.aside);
         if (file.fd < 0) throw saveError(-std::exchange(file.fd, -1), path);
-        waitFor([&] { writeBitmap(picture.image(), path, file.fd); });
+        writeBitmap(picture.image(), path, file.fd);
     } catch (const std::bad_alloc&) {
         discard();
         throw saveError(ENOMEM, path);
@@ -270,7 +301,7 @@ void StagedPictures::Commit()
 {
     const QString last = m_staged.empty() ? QString() : m_staged.back().path;
     try {
-        waitFor([this] { place(); });
+        place();
     } catch (const std::bad_alloc&) {
         rollBack();
         discard();
@@ -285,17 +316,27 @@ void StagedPictures::Commit()
         for (const auto& [target, kept] : m_kept)
             if (target == staged.target) ::unlink(kept.constData());
     }
+    removeMarkers();
     m_staged.clear();
 }
 
 // Every new file's data reaches the disk before the first name points at
-// it, and the folders' new names after the last rename: a power cut leaves
+// it, then the marker that tells a later run to finish the set, and the
+// folders' new names after the last rename: a power cut or a crash leaves
 // either the old files or the new ones, never empty ones.
 void StagedPictures::place()
 {
     for (Staged& staged : m_staged) {
         if (::fdatasync(staged.fd) != 0) throw saveError(errno, staged.path);
         ::close(std::exchange(staged.fd, -1));
+    }
+    for (const QString& folder : std::as_const(m_swept)) {
+        const int fd = ::open(QFile::encodeName(markerName(folder, m_set)).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) throw saveError(errno, m_staged.front().path);
+        m_marked.append(folder);
+        ::close(fd);
+        if (const int error = syncFolder(folder)) throw saveError(error, folder);
     }
     for (Staged& staged : m_staged) {
         // The file being replaced gets a second name first, so it can be
@@ -316,15 +357,8 @@ void StagedPictures::place()
             throw saveError(errno, staged.path);
         staged.placed = true;
     }
-    // A folder we may not open, or whose file system cannot sync one
-    // (EINVAL), is left to the system.
-    for (const QString& folder : std::as_const(m_swept)) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int error = fd < 0 || ::fsync(fd) == 0 ? 0 : errno;
-        if (fd >= 0) ::close(fd);
-        if (error != 0 && error != EINVAL) throw saveError(error, folder);
-    }
+    for (const QString& folder : std::as_const(m_swept))
+        if (const int error = syncFolder(folder)) throw saveError(error, folder);
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -348,7 +382,8 @@ void StagedPictures::rollBack() noexcept
     }
 }
 
-// Removes what was staged: every hidden new file, open or closed.
+// Removes what was staged: every hidden new file, open or closed, and the
+// markers, once the old files are back or the new ones in place.
 void StagedPictures::discard() noexcept
 {
     for (const Staged& staged : m_staged) {
@@ -356,6 +391,20 @@ void StagedPictures::discard() noexcept
         if (!staged.staged.isEmpty()) ::unlink(staged.staged.constData()); // gone once in place
     }
     m_staged.clear();
+    removeMarkers();
+}
+
+void StagedPictures::removeMarkers() noexcept
+{
+    for (const QString& folder : std::as_const(m_marked))
+        ::unlink(QFile::encodeName(markerName(folder, m_set)).constData());
+    m_marked.clear();
+}
+
+void RepairTiles(const QString& folder)
+{
+    std::vector<std::pair<QByteArray, QByteArray>> kept;
+    sweepLeftovers(folder, kept);
 }
 
 } // namespace platform

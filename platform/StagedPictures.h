@@ -23,7 +23,9 @@ public:
 // failure (a full disk, a vanished folder, a file that may not be replaced,
 // a rename refused half-way, memory running out) leaves the files that were
 // there untouched and nothing of ours behind.  Once in place, they are on
-// the disk: a power cut after Commit loses none of them.
+// the disk: a power cut after Commit loses none of them.  A crash half-way
+// through Commit is finished by RepairTiles.  It blocks on the file system:
+// call it off the window's thread.
 class StagedPictures
 {
 public:
@@ -34,9 +36,8 @@ public:
 
     // Writes `picture` as a 24-bit Windows bitmap to a hidden file beside
     // `path`; the caller may change its own copy of the picture once this
-    // returns.  The writing runs on a worker thread while the window keeps
-    // painting, as does the syncing and renaming of Commit.  Throws
-    // SaveError when it cannot, after which nothing is staged any more.
+    // returns.  Throws SaveError when it cannot, after which nothing is
+    // staged any more.
     void SavePicture(const Picture& picture, const QString& path);
     // Puts every staged file in its place, or, on any failure, none of them.
     void Commit();
@@ -46,11 +47,19 @@ private:
     void place();
     void rollBack() noexcept;
     void discard() noexcept;
+    void removeMarkers() noexcept;
 
+    QString m_set; // names this set's files: "<process id>-<number>"
     std::vector<Staged> m_staged;
-    QStringList m_swept; // folders already cleared of crashed cuts' leftovers
+    QStringList m_marked; // folders that hold this set's marker
+    QStringList m_swept;  // folders already cleared of crashed cuts' leftovers
     // Old files a crashed cut kept whose names were taken: (name, kept file).
     std::vector<std::pair<QByteArray, QByteArray>> m_kept;
 };
+
+// Finishes the sets that a process now gone was putting in place in `folder`
+// and undoes those it had not begun to, so that the folder holds one whole
+// set of tiles again.
+void RepairTiles(const QString& folder);
 
 } // namespace platform

@@ -10,3 +10,12 @@ set_tests_properties(tessarine_real_window PROPERTIES
     SKIP_RETURN_CODE 77
     RESOURCE_LOCK xvfb
     TIMEOUT 120)
+# How often the real window repaints while a large photo loads and is cut.
+add_test(NAME tst_window_on_x11
+    COMMAND sh -c "command -v xvfb-run >/dev/null || { echo 'SKIP: xvfb-run is not installed (Debian package xvfb)'; exit 77; }; exec xvfb-run -a -s '-screen 0 1280x1024x24' env QT_QPA_PLATFORM=xcb \"$0\" largePhoto"
+        $<TARGET_FILE:tst_window>)
+set_tests_properties(tst_window_on_x11 PROPERTIES
+    LABELS x11
+    SKIP_RETURN_CODE 77
+    RESOURCE_LOCK xvfb
+    TIMEOUT 300)

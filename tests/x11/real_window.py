@@ -170,7 +170,14 @@ try:
     tip = poll(lambda: [w for w in windows() if w != win], "a tooltip over the preview")[0]
     kind = tip.get_full_property(atom("_NET_WM_WINDOW_TYPE"), X.AnyPropertyType).value[0]
     check(kind == atom("_NET_WM_WINDOW_TYPE_TOOLTIP"), "a tooltip shows over the preview")
-except (TimeoutError, OSError, struct.error, error.XError, subprocess.CalledProcessError) as e:
+
+    # The close button pressed while a large picture loads: the program ends once it has loaded.
+    check(xdnd([picture("large.png", 7000, 7000)[0]], 200, 245), "a large picture is dropped")
+    win.send_event(event.ClientMessage(window=win, client_type=atom("WM_PROTOCOLS"),
+                                       data=(32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])))
+    d.flush()
+    check(proc.wait(30) == 0, "closed during the load: the program ends")
+except (TimeoutError, OSError, struct.error, error.XError, subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
     check(False, f"{e}; the program's windows {[(w, w.get_wm_name()) for w in windows()]}, focus {d.get_input_focus().focus}")
 finally:
     proc.kill()
