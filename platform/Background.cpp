@@ -2,7 +2,9 @@
 
 #include "platform/RuntimeError.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 
 #include <atomic>
 #include <exception>
@@ -12,7 +14,6 @@
 namespace platform {
 
 static int g_waiting = 0;
-static thread_local bool t_onWorker = false;
 
 // Work asked for from inside a wait is on the worker already and runs there.  A thread that
 // cannot be had (a process or cgroup limit) is memory that ran out, in the handler that asked.
@@ -20,14 +21,13 @@ static thread_local bool t_onWorker = false;
 // blocks until the work is done, and the quit is carried out afterwards.
 void waitFor(const std::function<void()>& work)
 {
-    if (t_onWorker) return work();
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return work();
     std::exception_ptr failure;
     std::atomic<bool> done = false;
     QEventLoop loop;
     std::thread worker;
     try {
         worker = std::thread([&] {
-            t_onWorker = true;
             try {
                 work();
             } catch (...) {

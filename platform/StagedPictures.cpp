@@ -116,33 +116,32 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
         QStringLiteral(R"(^\.(?:(.+)\.)?tessarine-((\d+)-\d+)\.(new|old|commit)$)"));
     const QDir dir(folder);
     QList<QRegularExpressionMatch> gone;
+    QStringList finished; // the sets whose marker says they were being put in place
     for (const QString& name : dir.entryList({QStringLiteral(".*tessarine-*")},
                                              QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
-        QRegularExpressionMatch match = leftover.match(name);
-        bool ok = false;
-        const pid_t owner = match.hasMatch() ? pid_t(match.captured(3).toInt(&ok)) : 0;
-        if (ok && owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) gone << match;
-    }
-    QStringList finished; // the sets whose marker says they were being put in place
-    for (const QRegularExpressionMatch& match : std::as_const(gone))
+        const QRegularExpressionMatch match = leftover.match(name);
+        const pid_t owner = pid_t(match.captured(3).toInt()); // 0 for no match
+        if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        gone << match;
         if (match.captured(4) == QLatin1String("commit")) finished << match.captured(2);
+    }
     for (const QRegularExpressionMatch& match : std::as_const(gone)) {
         const QByteArray file = QFile::encodeName(dir.filePath(match.captured(0)));
         const QByteArray target = QFile::encodeName(dir.filePath(match.captured(1)));
-        const bool forward = finished.contains(match.captured(2));
-        if (match.captured(4) == QLatin1String("new"))
-            forward ? ::rename(file.constData(), target.constData()) : ::unlink(file.constData());
-        else if (match.captured(4) == QLatin1String("commit"))
-            continue;
-        else if (forward)
+        const QString kind = match.captured(4);
+        if (finished.contains(match.captured(2)) && kind != QLatin1String("commit"))
+            kind == QLatin1String("new") ? ::rename(file.constData(), target.constData())
+                                         : ::unlink(file.constData());
+        else if (kind == QLatin1String("new"))
             ::unlink(file.constData());
-        else if (::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(),
+        else if (kind == QLatin1String("old") &&
+                 ::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(),
                              RENAME_NOREPLACE) != 0)
             kept.emplace_back(target, file);
     }
-    if (!finished.isEmpty() && syncFolder(folder) != 0) return; // the markers wait for the next
-    for (const QString& set : std::as_const(finished))
-        ::unlink(QFile::encodeName(markerName(folder, set)).constData());
+    if (!finished.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
+        for (const QString& set : std::as_const(finished))
+            ::unlink(QFile::encodeName(markerName(folder, set)).constData());
 }
 
 // Creates the hidden file a new one is written to, and names the one the
@@ -278,10 +277,10 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
     try {
         if (picture.isEmpty())
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
-        const QString folder = QFileInfo(path).path();
-        if (!m_swept.contains(folder)) {
-            sweepLeftovers(folder, m_kept);
-            m_swept.append(folder);
+        if (m_folder.isEmpty()) {
+            m_folder = QFileInfo(path).path();
+            m_marker = QFile::encodeName(markerName(m_folder, m_set));
+            sweepLeftovers(m_folder, m_kept);
         }
         Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
         if (const int error = checkReplaceable(file.target)) throw saveError(error, path);
@@ -316,8 +315,7 @@ void StagedPictures::Commit()
         for (const auto& [target, kept] : m_kept)
             if (target == staged.target) ::unlink(kept.constData());
     }
-    removeMarkers();
-    m_staged.clear();
+    discard();
 }
 
 // Every new file's data reaches the disk before the first name points at
@@ -330,14 +328,11 @@ void StagedPictures::place()
         if (::fdatasync(staged.fd) != 0) throw saveError(errno, staged.path);
         ::close(std::exchange(staged.fd, -1));
     }
-    for (const QString& folder : std::as_const(m_swept)) {
-        const int fd = ::open(QFile::encodeName(markerName(folder, m_set)).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) throw saveError(errno, m_staged.front().path);
-        m_marked.append(folder);
-        ::close(fd);
-        if (const int error = syncFolder(folder)) throw saveError(error, folder);
-    }
+    const int marker = ::open(m_marker.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (marker < 0) throw saveError(errno, m_staged.front().path);
+    m_marked = true;
+    ::close(marker);
+    if (const int error = syncFolder(m_folder)) throw saveError(error, m_folder);
     for (Staged& staged : m_staged) {
         // The file being replaced gets a second name first, so it can be
         // put back.  Where hard links are not to be had, it is moved aside
@@ -357,8 +352,7 @@ void StagedPictures::place()
             throw saveError(errno, staged.path);
         staged.placed = true;
     }
-    for (const QString& folder : std::as_const(m_swept))
-        if (const int error = syncFolder(folder)) throw saveError(error, folder);
+    if (const int error = syncFolder(m_folder)) throw saveError(error, m_folder);
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -382,23 +376,16 @@ void StagedPictures::rollBack() noexcept
     }
 }
 
-// Removes what was staged: every hidden new file, open or closed, and the
-// markers, once the old files are back or the new ones in place.
+// Removes what was staged: every hidden new file not in place, open or
+// closed, and the marker, once the old files are back or the new ones in place.
 void StagedPictures::discard() noexcept
 {
     for (const Staged& staged : m_staged) {
         if (staged.fd >= 0) ::close(staged.fd);
-        if (!staged.staged.isEmpty()) ::unlink(staged.staged.constData()); // gone once in place
+        if (!staged.placed) ::unlink(staged.staged.constData());
     }
     m_staged.clear();
-    removeMarkers();
-}
-
-void StagedPictures::removeMarkers() noexcept
-{
-    for (const QString& folder : std::as_const(m_marked))
-        ::unlink(QFile::encodeName(markerName(folder, m_set)).constData());
-    m_marked.clear();
+    if (std::exchange(m_marked, false)) ::unlink(m_marker.constData());
 }
 
 void RepairTiles(const QString& folder)

@@ -4,7 +4,6 @@
 #include "platform/RuntimeError.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <utility>
 #include <vector>
@@ -18,7 +17,7 @@ public:
     using RuntimeError::RuntimeError;
 };
 
-// A set of files written next to their final places under hidden names and
+// A set of files of one folder written next to their final places under hidden names and
 // put in place together: either every one of them replaces its file, or a
 // failure (a full disk, a vanished folder, a file that may not be replaced,
 // a rename refused half-way, memory running out) leaves the files that were
@@ -47,12 +46,12 @@ private:
     void place();
     void rollBack() noexcept;
     void discard() noexcept;
-    void removeMarkers() noexcept;
 
-    QString m_set; // names this set's files: "<process id>-<number>"
+    QString m_set;    // names this set's files: "<process id>-<number>"
+    QString m_folder; // where they go, cleared of crashed cuts' leftovers
+    QByteArray m_marker;
+    bool m_marked = false;
     std::vector<Staged> m_staged;
-    QStringList m_marked; // folders that hold this set's marker
-    QStringList m_swept;  // folders already cleared of crashed cuts' leftovers
     // Old files a crashed cut kept whose names were taken: (name, kept file).
     std::vector<std::pair<QByteArray, QByteArray>> m_kept;
 };
