@@ -2,7 +2,6 @@
 
 #include "app/TileGeometry.h"
 #include "platform/Background.h"
-#include "platform/BusyCursor.h"
 #include "platform/MsgBox.h"
 #include "platform/PictureFiles.h"
 #include "platform/RuntimeError.h"
@@ -70,7 +69,6 @@ void Form1::p1_OLEDragDrop(DataObject& Data)
 // come from the same picture.  Picture1's picture marks it as loaded.
 void Form1::loadPictureFile(const DataObject& data)
 {
-    BusyCursor busy;
     p1.setPicture(LoadPicture());
     Picture3.setPicture(LoadPicture());
     Picture1.setPicture(Nothing);
@@ -138,7 +136,6 @@ void Form1::Command2_Click()
 // The canvas is let go once the tiles are on disk.
 void Form1::cutIntoTiles()
 {
-    BusyCursor busy;
     Picture1.setWidth(third(Picture3.ScaleWidth()));
     Picture1.setHeight(third(Picture3.ScaleHeight()));
 

@@ -2,8 +2,9 @@
 
 #include "platform/RuntimeError.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QThread>
 
 #include <atomic>
@@ -40,9 +41,11 @@ void waitFor(const std::function<void()>& work)
         throw RuntimeError(RuntimeError::OutOfMemory, QStringLiteral("内存不足"));
     }
     ++g_waiting;
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     while (!done && loop.exec(QEventLoop::ExcludeUserInputEvents) == 0) {
     }
     worker.join();
+    QGuiApplication::restoreOverrideCursor();
     --g_waiting;
     if (failure) std::rethrow_exception(failure);
 }

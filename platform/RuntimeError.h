@@ -21,8 +21,6 @@ public:
         OutOfMemory = 7,
         InternalError = 51,
         DeviceIOError = 57,
-        PermissionDenied = 70,
-        PathNotFound = 76,
         InvalidPicture = 481,
     };
 

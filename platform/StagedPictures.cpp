@@ -60,18 +60,9 @@ namespace {
 constexpr int NotRegularFile = -1;
 constexpr std::size_t HeaderBytes = 54;
 
-RuntimeError::Number numberFor(int error)
-{
-    for (const int denied : {EACCES, EPERM, EROFS, EBUSY, ETXTBSY})
-        if (error == denied) return RuntimeError::PermissionDenied;
-    for (const int missing : {ENOENT, ENOTDIR, EISDIR, ENAMETOOLONG, ELOOP, NotRegularFile})
-        if (error == missing) return RuntimeError::PathNotFound;
-    return error == ENOMEM ? RuntimeError::OutOfMemory : RuntimeError::DeviceIOError;
-}
-
 SaveError saveError(int error, const QString& path)
 {
-    return SaveError(numberFor(error),
+    return SaveError(RuntimeError::DeviceIOError,
                      error == NotRegularFile ? QStringLiteral("这不是普通文件，不能替换")
                                              : systemErrorText(error),
                      path);

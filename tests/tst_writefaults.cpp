@@ -245,5 +245,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestWriteFaults)
+QTEST_MAIN(TestWriteFaults)
 #include "tst_writefaults.moc"

@@ -14,8 +14,9 @@ set_tests_properties(tessarine_real_window PROPERTIES
 add_test(NAME tst_window_on_x11
     COMMAND sh -c "command -v xvfb-run >/dev/null || { echo 'SKIP: xvfb-run is not installed (Debian package xvfb)'; exit 77; }; exec xvfb-run -a -s '-screen 0 1280x1024x24' env QT_QPA_PLATFORM=xcb \"$0\" largePhoto"
         $<TARGET_FILE:tst_window>)
+# Alone, since other tests on the same two cores would be felt as its own slowness.
 set_tests_properties(tst_window_on_x11 PROPERTIES
     LABELS x11
     SKIP_RETURN_CODE 77
-    RESOURCE_LOCK xvfb
+    RUN_SERIAL TRUE
     TIMEOUT 300)
