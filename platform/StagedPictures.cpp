@@ -93,11 +93,6 @@ int syncFolder(const QString& folder)
     return error == EINVAL ? 0 : error;
 }
 
-QString markerName(const QString& folder, const QString& set)
-{
-    return folder + QStringLiteral("/.tessarine-") + set + QStringLiteral(".commit");
-}
-
 // Leftovers of sets whose process is gone: "file name", "process-set", process, "new", "old"
 // or "commit".  Nothing here is worth a failure: a folder we cannot clean is reported by the
 // write that follows.  Adds to `kept` the old files that stay because their names are taken.
@@ -107,14 +102,15 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
         QStringLiteral(R"(^\.(?:(.+)\.)?tessarine-((\d+)-\d+)\.(new|old|commit)$)"));
     const QDir dir(folder);
     QList<QRegularExpressionMatch> gone;
-    QStringList finished; // the sets whose marker says they were being put in place
+    QStringList finished, markers; // the sets whose marker says they were being put in place
     for (const QString& name : dir.entryList({QStringLiteral(".*tessarine-*")},
                                              QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         const QRegularExpressionMatch match = leftover.match(name);
         const pid_t owner = pid_t(match.captured(3).toInt()); // 0 for no match
         if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
         gone << match;
-        if (match.captured(4) == QLatin1String("commit")) finished << match.captured(2);
+        if (match.captured(4) == QLatin1String("commit"))
+            finished << match.captured(2), markers << dir.filePath(name);
     }
     for (const QRegularExpressionMatch& match : std::as_const(gone)) {
         const QByteArray file = QFile::encodeName(dir.filePath(match.captured(0)));
@@ -130,9 +126,9 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
                              RENAME_NOREPLACE) != 0)
             kept.emplace_back(target, file);
     }
-    if (!finished.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
-        for (const QString& set : std::as_const(finished))
-            ::unlink(QFile::encodeName(markerName(folder, set)).constData());
+    if (!markers.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
+        for (const QString& marker : std::as_const(markers))
+            ::unlink(QFile::encodeName(marker).constData());
 }
 
 // Creates the hidden file a new one is written to, and names the one the
@@ -270,7 +266,7 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
             throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         if (m_folder.isEmpty()) {
             m_folder = QFileInfo(path).path();
-            m_marker = QFile::encodeName(markerName(m_folder, m_set));
+            m_marker = QFile::encodeName(m_folder + "/.tessarine-" + m_set + ".commit");
             sweepLeftovers(m_folder, m_kept);
         }
         Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
