@@ -22,10 +22,6 @@ namespace {
 
 using namespace decode;
 
-// HEIF and the metafiles keep their whole file in memory while they are decoded; anything this
-// large is not a photo or a drawing but a mistake.
-constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
-
 QString describeType(const struct stat& info)
 {
     if (S_ISDIR(info.st_mode)) return QStringLiteral("这是一个文件夹，不是图片文件");
@@ -247,17 +243,24 @@ bool pngMeansSrgb(png_structp png, png_infop info)
 }
 
 // Qt's reader holds a 16-bit picture whole, at eight bytes a pixel, before it is reduced to
-// four. This holds a band of rows at a time, each reduced as Qt's whole picture would be.
-QImage readWidePng(png_structp png, png_infop info)
+// four; it garbles a 16-bit colour key and shows an index past the palette as its first colour.
+// This holds a band of rows at a time, each reduced as Qt's whole picture would be, with
+// libpng's colour keys (transparent) and palette (black past its end).
+QImage readPngInBands(png_structp png, png_infop info)
 {
     const int width = int(png_get_image_width(png, info));
     const int height = int(png_get_image_height(png, info));
-    const bool alpha = png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA;
-    png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
+    const bool wide = png_get_bit_depth(png, info) == 16;
+    const bool alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
+                       png_get_valid(png, info, PNG_INFO_tRNS);
+    png_set_expand(png); // palette indices to colours, a colour key to alpha
+    if (wide) png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
     if (!fitsAllocationLimit(width, height)) return {};
     QImage image(width, height, QImage::Format_RGB32);
-    QImage band(width, kPngBandRows, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    QImage band(width, kPngBandRows,
+                wide ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                     : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
     if (image.isNull() || band.isNull()) return {};
     png_bytep rows[kPngBandRows];
     for (int y = 0; y < height; y += kPngBandRows) {
@@ -282,21 +285,21 @@ DecodedPicture readWithQt(QFile& file)
             png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
                                    [](png_structp, png_const_charp) {}); // warnings unheard
         png_infop info = png ? png_create_info_struct(png) : nullptr;
-        QImage wide;
+        QImage banded;
         if (info) png_set_read_fn(png, &file, readPngData);
         if (info && readPng(png, info)) {
             pngInSrgb = pngMeansSrgb(png, info);
-            // The 16-bit colour pictures that Qt would read and leave in their colours.
-            if (png_get_bit_depth(png, info) == 16 &&
-                (png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) &&
+            // The 16-bit colour and the paletted pictures that Qt would leave in their colours.
+            const int type = png_get_color_type(png, info);
+            if ((type & PNG_COLOR_MASK_COLOR) &&
+                (png_get_bit_depth(png, info) == 16 || type == PNG_COLOR_TYPE_PALETTE) &&
                 png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
-                !png_get_valid(png, info, PNG_INFO_tRNS) &&
                 (pngInSrgb ||
                  !png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_gAMA | PNG_INFO_cHRM)))
-                wide = readWidePng(png, info);
+                banded = readPngInBands(png, info);
         }
         png_destroy_read_struct(&png, &info, nullptr);
-        if (!wide.isNull()) return success(std::move(wide));
+        if (!banded.isNull()) return success(std::move(banded));
         if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     }
     QImageReader reader(&file);
@@ -318,8 +321,14 @@ DecodedPicture readWithQt(QFile& file)
     return success(std::move(image));
 }
 
+// True when a decoder has decided: a picture, or a reason there is none.
+bool settled(const DecodedPicture& decoded)
+{
+    return !decoded.image.isNull() || !decoded.error.isEmpty();
+}
+
 // libjpeg-turbo straight into the final buffer, the rows as they are stored, and the EXIF
-// orientation as the turn that shows them upright; Qt's reader for what libjpeg turns down.
+// orientation as the turn that shows them upright; unsettled for what libjpeg turns down.
 DecodedPicture readJpeg(QFile& file)
 {
     // Qt's reader reads only the header for it.
@@ -333,33 +342,42 @@ DecodedPicture readJpeg(QFile& file)
         std::fclose(stream);
     }
     decoded.turn = orientation;
-    if (!decoded.image.isNull() || !decoded.error.isEmpty()) return fromDecoded(std::move(decoded));
-    if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
-    return readWithQt(file);
+    return fromDecoded(std::move(decoded));
 }
 
 } // namespace
+
+namespace decode {
+DecodedPicture decodeOpenFile(QFile& file)
+{
+    // Qt has no reader for HEIF or metafiles, so those are recognised by their first bytes and
+    // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
+    // everything else is Qt's to recognise.
+    const QByteArray head = file.peek(kSniffBytes);
+    if (DecodedPicture jpeg; looksLikeJpeg(head) && settled(jpeg = readJpeg(file))) return jpeg;
+    if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
+    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
+    auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
+    if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
+    if (!decoder) return readWithQt(file);
+    const QByteArray data = file.readAll();
+    if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
+    return fromDecoded(decoder(data));
+}
+} // namespace decode
 
 DecodedPicture decodePictureFile(const QString& path)
 {
     QFile file;
     if (QString reason = openPictureFile(path, file); !reason.isEmpty())
         return failure(std::move(reason));
-
-    // Qt has no reader for HEIF or metafiles, so those are recognised by their first bytes and
-    // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
-    // everything else is Qt's to recognise.
-    const QByteArray head = file.peek(kSniffBytes);
-    if (looksLikeJpeg(head)) return readJpeg(file);
-    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
-    auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
-    if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
-    if (!decoder) return readWithQt(file);
-
-    if (file.size() > kMaxWholeFileBytes) return failure(QStringLiteral("文件太大"));
-    const QByteArray data = file.readAll();
-    if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
-    return fromDecoded(decoder(data));
+    // JPEGs, nearly every photo, are decoded here, by libjpeg-turbo within bounds of time and
+    // memory set on it; every other picture, and the JPEGs it leaves (inks), by libraries with
+    // no bounds of their own, in a process of its own. The program's own pictures have no handle.
+    if (file.handle() < 0) return decodeOpenFile(file);
+    if (DecodedPicture jpeg; looksLikeJpeg(file.peek(3)) && settled(jpeg = readJpeg(file)))
+        return jpeg;
+    return decodeInChild(file.handle());
 }
 
 } // namespace platform

@@ -39,15 +39,22 @@ inline constexpr double kMaxDrawingSide = 8192;
     return size.toSize().expandedTo({1, 1});
 }
 
-// The processor time drawing one metafile may take before it is given up as too complex.
-// Processor time, not time on the clock, so that a busy machine does not turn drawings away.
-inline constexpr double kDrawingSeconds = 2.5;
+// What decoding one picture may take in memory: a picture at the allocation limit and half as
+// much again for the decoder's own buffers.
+inline constexpr qint64 kDecodingBytes = qint64(kAllocationLimitMb) * 3 / 2 * 1024 * 1024;
 
 // No picture, and the reason the user reads.
 inline DecodedPicture failure(QString reason)
 {
     return {QImage(), std::move(reason)};
 }
+
+// Decodes the picture `file` holds, whatever its format, in this process.
+[[nodiscard]] DecodedPicture decodeOpenFile(QFile& file);
+
+// The same in a process of its own, under limits of time and memory (platform/linux/), for the
+// picture file open as `fd`. A picture that cannot be decoded within them is refused.
+[[nodiscard]] DecodedPicture decodeInChild(int fd);
 
 // True for data that starts with a JPEG start-of-image marker.
 [[nodiscard]] bool looksLikeJpeg(QByteArrayView head);
