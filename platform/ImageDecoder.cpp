@@ -169,37 +169,6 @@ DecodedPicture readLargestIcon(QImageReader& reader)
     return success(std::move(image));
 }
 
-// An uncompressed bitmap states how many bytes its rows take; a file far
-// shorter than that is cut short or lies, and Qt would still allocate (and
-// invent) the whole picture the header claims, up to the allocation limit.
-bool bitmapHoldsItsRows(QFile& file)
-{
-    const QByteArray head = file.peek(34);
-    if (head.size() < 34 || !head.startsWith("BM")) return true;
-    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
-    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
-    const quint32 infoSize = u32(14);
-    const quint32 compression = u32(30);
-    if (infoSize < 40 || (compression != 0 && compression != 3)) // RLE packs rows
-        return true;
-    const qint64 width = qint32(u32(18));
-    const qint64 height = std::abs(qint64(qint32(u32(22))));
-    const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4; // below 2^48: no overflow
-    const qint64 available = file.size() - qint64(u32(10));
-    if (width <= 0 || rowBytes == 0 || height == 0) return true;
-    return available >= 0 && height <= available / rowBytes;
-}
-
-// A GIF whose screen has no pixels in one direction: Qt grows the screen to
-// reach the frames, so forty bytes can ask for half a gigabyte.
-bool gifHasAScreen(QFile& file)
-{
-    const QByteArray head = file.peek(10);
-    if (head.size() < 10 || !head.startsWith("GIF8")) return true;
-    return qFromLittleEndian<quint16>(head.constData() + 6) != 0 &&
-           qFromLittleEndian<quint16>(head.constData() + 8) != 0;
-}
-
 // White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
 // 1/100000 as PNG stores them.
 constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
@@ -253,7 +222,7 @@ QImage readPngInBands(png_structp png, png_infop info)
     const bool wide = png_get_bit_depth(png, info) == 16;
     const bool alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
                        png_get_valid(png, info, PNG_INFO_tRNS);
-    png_set_expand(png); // palette indices to colours, a colour key to alpha
+    png_set_expand(png);         // palette indices to colours, a colour key to alpha
     if (wide) png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
     if (!fitsAllocationLimit(width, height)) return {};
@@ -277,8 +246,6 @@ QImage readPngInBands(png_structp png, png_infop info)
 
 DecodedPicture readWithQt(QFile& file)
 {
-    if (!bitmapHoldsItsRows(file)) return failure(QStringLiteral("位图文件比其头部声明的短"));
-    if (!gifHasAScreen(file)) return failure(QStringLiteral("图片的宽度或高度为零"));
     bool pngInSrgb = false;
     if (file.peek(8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)) {
         png_structp png =
@@ -310,9 +277,6 @@ DecodedPicture readWithQt(QFile& file)
     const QByteArray format = reader.format();
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1)
         return readLargestIcon(reader);
-    if (const QSize size = reader.size();
-        size.isValid() && !fitsAllocationLimit(size.width(), size.height()))
-        return failure(QStringLiteral("图片尺寸过大"));
 
     QImage image;
     if (!reader.read(&image)) return readerFailure(reader);
@@ -328,8 +292,9 @@ bool settled(const DecodedPicture& decoded)
 }
 
 // libjpeg-turbo straight into the final buffer, the rows as they are stored, and the EXIF
-// orientation as the turn that shows them upright; unsettled for what libjpeg turns down.
-DecodedPicture readJpeg(QFile& file)
+// orientation as the turn that shows them upright; unsettled for what libjpeg turns down, and
+// with `oneScan` for JPEGs of several scans.
+DecodedPicture readJpeg(QFile& file, bool oneScan)
 {
     // Qt's reader reads only the header for it.
     const auto orientation = QImageReader(&file, "jpeg").transformation();
@@ -338,7 +303,7 @@ DecodedPicture readJpeg(QFile& file)
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
     if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
     if (stream) {
-        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream);
+        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream, oneScan);
         std::fclose(stream);
     }
     decoded.turn = orientation;
@@ -354,7 +319,8 @@ DecodedPicture decodeOpenFile(QFile& file)
     // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
     // everything else is Qt's to recognise.
     const QByteArray head = file.peek(kSniffBytes);
-    if (DecodedPicture jpeg; looksLikeJpeg(head) && settled(jpeg = readJpeg(file))) return jpeg;
+    if (DecodedPicture jpeg; looksLikeJpeg(head) && settled(jpeg = readJpeg(file, false)))
+        return jpeg;
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
     auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
@@ -371,11 +337,12 @@ DecodedPicture decodePictureFile(const QString& path)
     QFile file;
     if (QString reason = openPictureFile(path, file); !reason.isEmpty())
         return failure(std::move(reason));
-    // JPEGs, nearly every photo, are decoded here, by libjpeg-turbo within bounds of time and
-    // memory set on it; every other picture, and the JPEGs it leaves (inks), by libraries with
-    // no bounds of their own, in a process of its own. The program's own pictures have no handle.
+    // JPEGs of one scan, nearly every photo, are decoded here: libjpeg-turbo goes over their
+    // pixels once, into the picture and no other buffer, so the allocation limit bounds both
+    // time and memory. Every other picture, in a process of its own whose limits bound the
+    // libraries that have no bounds of their own. The program's own pictures have no handle.
     if (file.handle() < 0) return decodeOpenFile(file);
-    if (DecodedPicture jpeg; looksLikeJpeg(file.peek(3)) && settled(jpeg = readJpeg(file)))
+    if (DecodedPicture jpeg; looksLikeJpeg(file.peek(3)) && settled(jpeg = readJpeg(file, true)))
         return jpeg;
     return decodeInChild(file.handle());
 }

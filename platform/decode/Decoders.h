@@ -39,10 +39,6 @@ inline constexpr double kMaxDrawingSide = 8192;
     return size.toSize().expandedTo({1, 1});
 }
 
-// What decoding one picture may take in memory: a picture at the allocation limit and half as
-// much again for the decoder's own buffers.
-inline constexpr qint64 kDecodingBytes = qint64(kAllocationLimitMb) * 3 / 2 * 1024 * 1024;
-
 // No picture, and the reason the user reads.
 inline DecodedPicture failure(QString reason)
 {
@@ -64,8 +60,10 @@ inline DecodedPicture failure(QString reason)
 // gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
 // and the conversion after them are saved. A null image without a reason means libjpeg refused
 // the header, memory was short or the file holds inks (CMYK, YCCK): the caller then leaves it to
-// Qt's reader, which also reports why.
-[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream);
+// Qt's reader, which also reports why. With `oneScan`, so is a JPEG of several scans
+// (progressive): its cost is not one pass over the picture but as many as it has scans, and
+// its buffers can be larger than the picture.
+[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream, bool oneScan);
 
 // True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
 // 5-5-5 of an uncompressed 16-bit bitmap).

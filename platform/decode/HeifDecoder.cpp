@@ -93,11 +93,6 @@ DecodedPicture decodeHeif(const QByteArray& data)
     if (error.code != heif_error_Ok) return libraryFailure(error);
     const Owned<heif_image_handle, heif_image_handle_release> handle(rawHandle);
 
-    // The handle reports the size after rotation and cropping, which is what gets allocated.
-    if (!fitsAllocationLimit(heif_image_handle_get_width(handle.get()),
-                             heif_image_handle_get_height(handle.get())))
-        return failure(QStringLiteral("图片尺寸过大"));
-
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const Owned<heif_decoding_options, heif_decoding_options_free> options(
         heif_decoding_options_alloc());

@@ -9,7 +9,6 @@
 #include <future>
 
 #include <jpeglib.h>
-#include <jerror.h>
 #include <sys/mman.h>
 
 namespace platform::decode {
@@ -48,22 +47,6 @@ struct ErrorManager
 
 void silent(j_common_ptr, int) {}
 
-// A progressive JPEG is decoded scan by scan, and every scan goes over all of the picture's
-// blocks however little it holds: a megabyte of empty scans asks for minutes. Photos take about
-// ten; the scans may go over this many pixels in all (about 1.3 s), then the picture is refused
-// as too complex, as it is when its buffers would not fit in kDecodingBytes beside the picture.
-constexpr double kMostScannedPixels = 2e9;
-
-void countScans(j_common_ptr common)
-{
-    const auto* info = reinterpret_cast<j_decompress_ptr>(common);
-    if (double(info->input_scan_number) * info->image_width * info->image_height >
-        kMostScannedPixels) {
-        common->err->msg_code = JERR_NO_BACKING_STORE;
-        common->err->error_exit(common);
-    }
-}
-
 // Reads the header and the ICC profile, whose chunks live in memory that libjpeg releases when
 // the decoding finishes; *profile is the caller's to free.
 bool readHeader(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
@@ -100,7 +83,8 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, QImage& imag
     return true;
 }
 
-DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream)
+DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
+                          bool oneScan)
 {
     JOCTET* profile = nullptr;
     unsigned int profileSize = 0;
@@ -108,6 +92,7 @@ DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, st
     const QByteArray icc(reinterpret_cast<const char*>(profile), profile ? profileSize : 0);
     std::free(profile);
     if (!read || info.num_components == 4) return {}; // inks (CMYK, YCCK) are Qt's to convert
+    if (oneScan && jpeg_has_multiple_scans(&info)) return {};
     info.out_color_space = JCS_EXT_BGRX; // QImage's RGB32 as bytes; the fill byte is 0xff
     info.dct_method = JDCT_ISLOW;
     if (!fitsAllocationLimit(info.image_width, info.image_height)) return {};
@@ -116,12 +101,9 @@ DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, st
     if (image.isNull()) return {};
     const std::future<int> faulting = faultIn(image); // joined before the picture goes
     if (!icc.isEmpty()) image.setColorSpace(QColorSpace::fromIccProfile(icc));
-    info.mem->max_memory_to_use = long(kDecodingBytes - image.sizeInBytes());
     // Qt's reader would stop at the same fault, after decoding the whole picture once more.
-    if (decodeRows(info, errors, image)) return {image, {}};
-    return failure(errors.manager.msg_code == JERR_NO_BACKING_STORE
-                       ? QStringLiteral("图片过大或过于复杂，无法解码")
-                       : QStringLiteral("图片数据已损坏"));
+    return decodeRows(info, errors, image) ? DecodedPicture{image, {}}
+                                           : failure(QStringLiteral("图片数据已损坏"));
 }
 
 } // namespace
@@ -131,16 +113,14 @@ bool looksLikeJpeg(QByteArrayView head)
     return head.size() >= 3 && head.startsWith("\xff\xd8\xff");
 }
 
-DecodedPicture decodeJpeg(std::FILE* stream)
+DecodedPicture decodeJpeg(std::FILE* stream, bool oneScan)
 {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = leave;
     errors.manager.emit_message = silent;
-    jpeg_progress_mgr progress{countScans, 0, 0, 0, 0};
-    info.progress = &progress;
-    DecodedPicture decoded = decodeWith(info, errors, stream);
+    DecodedPicture decoded = decodeWith(info, errors, stream, oneScan);
     jpeg_destroy_decompress(&info);
     return decoded;
 }

@@ -46,15 +46,6 @@ bool placeableFrame(const QByteArray& data, wmfD_Rect& frame)
     return true;
 }
 
-// libwmf allocates a buffer for the largest record the header announces before it reads any;
-// a record cannot be larger than the file, so a larger claim is a lie (up to 8 GB in 4 bytes).
-bool recordsFitTheFile(const QByteArray& data)
-{
-    const qsizetype header = qFromLittleEndian<quint32>(data.constData()) == kPlaceableKey ? 22 : 0;
-    return data.size() >= header + 18 &&
-           2 * qint64(qFromLittleEndian<quint32>(data.constData() + header + 12)) <= data.size();
-}
-
 } // namespace
 
 bool looksLikeWmf(QByteArrayView head)
@@ -70,7 +61,6 @@ bool looksLikeWmf(QByteArrayView head)
 
 DecodedPicture decodeWmf(const QByteArray& data)
 {
-    if (!recordsFitTheFile(data)) return failure(describe(wmf_E_BadFormat));
     wmfAPI_Options options{};
     options.function = wmf_gd_function;
     // Reports go into the returned error, not onto the terminal.

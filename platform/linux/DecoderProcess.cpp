@@ -11,28 +11,31 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <new>
 #include <poll.h>
 #include <seccomp.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/syscall.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 extern char** environ;
 
 namespace platform::decode {
 namespace {
 
-// Set in the copy's environment; the copy is whatever program decodes (the window, a test, the
-// fuzz target), so it is recognised before main() by the initialiser at the end of this file.
-constexpr char kChildMode[] = "TESSARINE_DECODING_CHILD=1";
+// The copy's arguments, which also make the application it may need one on no screen. The copy
+// is whatever program decodes (the window, a test, the fuzz target), so it is recognised by its
+// name before main() runs, by the initialiser below.
+char* g_arguments[] = {const_cast<char*>("tessarine-decoder"), const_cast<char*>("-platform"),
+                       const_cast<char*>("offscreen"), nullptr};
+int g_argumentCount = 3;
+// The memory the copy may take: a picture at the allocation limit and half as much again for
+// the decoder's own buffers and the libraries.
+constexpr qint64 kDecodingBytes = qint64(kAllocationLimitMb) * 3 / 2 * 1024 * 1024;
 constexpr int kPictureFd = 3, kRowsFd = 4; // where the copy finds the picture and its answer
 // The answer at the start of the shared memory; the rows follow from the next page on.
 constexpr qint64 kRowsAt = 4096;
@@ -46,121 +49,89 @@ struct Answer
 // Refused with EPERM in the copy: reaching the network, starting programs, changing the file
 // tree, another process's memory, and new processes that would outlive the copy's kill.
 constexpr int kRefused[] = {
-    SCMP_SYS(socket), SCMP_SYS(socketpair), SCMP_SYS(execve), SCMP_SYS(execveat),
-    SCMP_SYS(creat), SCMP_SYS(unlink), SCMP_SYS(unlinkat), SCMP_SYS(rename), SCMP_SYS(renameat),
-    SCMP_SYS(renameat2), SCMP_SYS(truncate), SCMP_SYS(link), SCMP_SYS(linkat), SCMP_SYS(symlink),
-    SCMP_SYS(symlinkat), SCMP_SYS(mkdir), SCMP_SYS(mkdirat), SCMP_SYS(rmdir), SCMP_SYS(mknod),
-    SCMP_SYS(mknodat), SCMP_SYS(chmod), SCMP_SYS(fchmodat), SCMP_SYS(chown), SCMP_SYS(lchown),
-    SCMP_SYS(fchownat), SCMP_SYS(io_uring_setup), SCMP_SYS(ptrace), SCMP_SYS(process_vm_writev),
-    SCMP_SYS(fork), SCMP_SYS(vfork)};
+    SCMP_SYS(socket),    SCMP_SYS(socketpair),     SCMP_SYS(execve),
+    SCMP_SYS(execveat),  SCMP_SYS(creat),          SCMP_SYS(unlink),
+    SCMP_SYS(unlinkat),  SCMP_SYS(rename),         SCMP_SYS(renameat),
+    SCMP_SYS(renameat2), SCMP_SYS(truncate),       SCMP_SYS(link),
+    SCMP_SYS(linkat),    SCMP_SYS(symlink),        SCMP_SYS(symlinkat),
+    SCMP_SYS(mkdir),     SCMP_SYS(mkdirat),        SCMP_SYS(rmdir),
+    SCMP_SYS(mknod),     SCMP_SYS(mknodat),        SCMP_SYS(chmod),
+    SCMP_SYS(fchmodat),  SCMP_SYS(chown),          SCMP_SYS(lchown),
+    SCMP_SYS(fchownat),  SCMP_SYS(ptrace),         SCMP_SYS(fork),
+    SCMP_SYS(vfork),     SCMP_SYS(io_uring_setup), SCMP_SYS(process_vm_writev)};
 
 // Reading stays allowed (libwmf and Qt read fonts); opening for writing does not. openat2 and
 // clone3 pass their flags in memory a filter cannot read: refused as unknown, callers fall back.
 bool wallOff()
 {
     const scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
-    bool walled = filter && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
+    const auto refuse = [&](int call, int error, auto... conditions) {
+        return seccomp_rule_add(filter, SCMP_ACT_ERRNO(error), call, sizeof...(conditions),
+                                conditions...) == 0;
+    };
+    bool walled = filter && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                  refuse(SCMP_SYS(clone), EPERM, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) &&
+                  refuse(SCMP_SYS(openat2), ENOSYS) && refuse(SCMP_SYS(clone3), ENOSYS);
     for (const int call : kRefused)
-        walled = walled && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
+        walled = walled && refuse(call, EPERM);
     for (const scmp_datum_t flag : {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC})
-        walled = walled &&
-                 !seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(open), 1,
-                                   SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) &&
-                 !seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(openat), 1,
-                                   SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag));
-    walled = walled &&
-             !seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                               SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) &&
-             !seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2), 0) &&
-             !seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) &&
-             seccomp_load(filter) == 0;
+        walled = walled && refuse(SCMP_SYS(open), EPERM, SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) &&
+                 refuse(SCMP_SYS(openat), EPERM, SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag));
+    walled = walled && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return walled;
 }
 
-bool writeAll(const void* data, qint64 size, qint64 at)
-{
-    for (qint64 done = 0, n = 0; done < size; done += n)
-        if ((n = ::pwrite(kRowsFd, static_cast<const char*>(data) + done, size_t(size - done),
-                          at + done)) <= 0)
-            return false;
-    return true;
-}
-
-// The copy: limits first, then the walls, then the picture; the answer, then gone.
+// The copy: limits first, then the walls, then the picture; the answer, then gone. Processor
+// time is stopped by its timer a little before three seconds, so that a refusal still comes
+// within three; the hard limit also ends a copy that catches the timer's signal.
 [[noreturn]] void decodeForParent()
 {
-    // Processor time: stopped by its timer a little before three seconds, so that a refusal
-    // still comes within three; the limit also ends a copy that catches the timer's signal.
     const itimerval stop{{}, {2, 800000}};
-    const rlimit cpu{3, 3}, none{0, 0};
-    bool limited = ::setitimer(ITIMER_PROF, &stop, nullptr) == 0 &&
-                   ::setrlimit(RLIMIT_CPU, &cpu) == 0 && ::setrlimit(RLIMIT_CORE, &none) == 0;
-#ifndef TESSARINE_SANITIZED // AddressSanitizer reserves terabytes of address space for itself
-    const rlimit memory{kDecodingBytes, kDecodingBytes};
-    limited = limited && ::setrlimit(RLIMIT_AS, &memory) == 0;
-#endif
+    const auto limit = [](auto resource, rlim_t most) {
+        const rlimit both{most, most};
+        return ::setrlimit(resource, &both) == 0;
+    };
     QFile file;
-    if (!limited || ::lseek(kPictureFd, 0, SEEK_SET) != 0 ||
+    if (::setitimer(ITIMER_PROF, &stop, nullptr) != 0 || !limit(RLIMIT_CPU, 3) ||
+        !limit(RLIMIT_CORE, 0) || ::lseek(kPictureFd, 0, SEEK_SET) != 0 ||
         !file.open(kPictureFd, QIODevice::ReadOnly))
         ::_exit(1);
+#ifndef TESSARINE_SANITIZED // AddressSanitizer reserves terabytes of address space for itself
+    if (!limit(RLIMIT_AS, kDecodingBytes)) ::_exit(1);
+#endif
     // Enhanced metafiles are drawn with Qt's painter, whose text needs fonts and so an
-    // application, on no screen; it reads its configuration before the walls go up.
-    static int argc = 3;
-    static char* argv[] = {const_cast<char*>("tessarine"), const_cast<char*>("-platform"),
-                           const_cast<char*>("offscreen"), nullptr};
-    if (looksLikeEmf(file.peek(kSniffBytes))) new QGuiApplication(argc, argv);
+    // application; it reads its configuration before the walls go up.
+    if (looksLikeEmf(file.peek(kSniffBytes))) new QGuiApplication(g_argumentCount, g_arguments);
     if (!wallOff()) ::_exit(1);
-    DecodedPicture decoded;
-    try {
-        decoded = decodeOpenFile(file);
-    } catch (const std::bad_alloc&) {
-        decoded = failure(QStringLiteral("内存不足"));
-    }
-    const QImage& image = decoded.image;
+    const DecodedPicture decoded = decodeOpenFile(file); // memory running out ends it: a crash
+    const QImage& image = decoded.image; // RGB32: its rows follow one another without gaps
     Answer answer{image.width(), image.height(), decoded.turn.toInt(), {}};
     const QByteArray error = decoded.error.toUtf8().left(sizeof answer.error - 1);
     std::memcpy(answer.error, error.constData(), size_t(error.size()));
-    bool answered = writeAll(&answer, sizeof answer, 0);
-    const qint64 row = qint64(image.width()) * 4;
-    for (int y = 0; y < image.height() && answered; ++y)
-        answered = writeAll(image.constScanLine(y), row, kRowsAt + y * row);
-    ::_exit(answered ? 0 : 1);
+    ::_exit(::pwrite(kRowsFd, &answer, sizeof answer, 0) == sizeof answer &&
+                    ::pwrite(kRowsFd, image.constBits(), size_t(image.sizeInBytes()), kRowsAt) ==
+                        image.sizeInBytes()
+                ? 0
+                : 1);
 }
 
-[[maybe_unused]] const bool g_child = ::getenv("TESSARINE_DECODING_CHILD") &&
-                                      (decodeForParent(), true);
-
-// Ends the copy at `deadline` (milliseconds) on the clock at the latest, and reaps it.
-int waitFor(pid_t pid, int deadline)
-{
-    const int handle = int(::syscall(SYS_pidfd_open, pid, 0)); // no C++ declaration in glibc 2.36
-    pollfd exited{handle, POLLIN, 0};
-    if (handle < 0 || ::poll(&exited, 1, deadline) != 1) ::kill(pid, SIGKILL);
-    if (handle >= 0) ::close(handle);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
+[[maybe_unused]] const bool g_child =
+    std::strcmp(program_invocation_name, g_arguments[0]) == 0 && (decodeForParent(), true);
 
 DecodedPicture answerIn(int rows)
 {
     Answer answer{};
-    struct stat info
-    {
-    };
-    if (::pread(rows, &answer, sizeof answer, 0) != sizeof answer || ::fstat(rows, &info) != 0)
+    if (::pread(rows, &answer, sizeof answer, 0) != sizeof answer)
         return failure(QStringLiteral("解码图片时出错"));
     answer.error[sizeof answer.error - 1] = 0;
     if (answer.error[0] != 0) return failure(QString::fromUtf8(answer.error));
     const qint64 bytes = kRowsAt + qint64(answer.width) * answer.height * 4;
-    if (!fitsAllocationLimit(answer.width, answer.height) || info.st_size < bytes)
+    if (!fitsAllocationLimit(answer.width, answer.height) || ::lseek(rows, 0, SEEK_END) < bytes)
         return failure(QStringLiteral("解码图片时出错"));
     void* shared = ::mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, rows, 0);
     if (shared == MAP_FAILED) return failure(systemErrorText(errno));
-    // The picture's cleanup needs the mapping's length: kept in its first bytes.
-    std::memcpy(shared, &bytes, sizeof bytes);
+    std::memcpy(shared, &bytes, sizeof bytes); // the length, for the picture's cleanup
     QImage image(
         static_cast<uchar*>(shared) + kRowsAt, answer.width, answer.height, QImage::Format_RGB32,
         [](void* at) { ::munmap(at, size_t(*static_cast<qint64*>(at))); }, shared);
@@ -179,28 +150,25 @@ DecodedPicture decodeInChild(int fd)
     ::posix_spawn_file_actions_adddup2(&actions, fd, kPictureFd);
     ::posix_spawn_file_actions_adddup2(&actions, rows, kRowsFd);
     ::posix_spawn_file_actions_addclosefrom_np(&actions, kRowsFd + 1);
-    std::vector<char*> environment;
-    for (char** variable = environ; *variable; ++variable)
-        environment.push_back(*variable);
-    environment.push_back(const_cast<char*>(kChildMode));
-    environment.push_back(nullptr);
-    char* argv[] = {const_cast<char*>("tessarine-decoder"), nullptr};
     pid_t pid = 0;
     const int spawned =
-        ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv, environment.data());
+        ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, g_arguments, environ);
     ::posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ::close(rows);
-        return failure(systemErrorText(spawned));
+    // Ten seconds on the clock at most (pidfd_open has no C++ declaration in glibc 2.36).
+    const int handle = spawned == 0 ? int(::syscall(SYS_pidfd_open, pid, 0)) : -1;
+    pollfd exited{handle, POLLIN, 0};
+    if (spawned == 0 && (handle < 0 || ::poll(&exited, 1, 10000) != 1)) ::kill(pid, SIGKILL);
+    int status = 0;
+    while (spawned == 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    const int status = waitFor(pid, 10000);
     const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    DecodedPicture decoded =
-        signal == SIGPROF || signal == SIGXCPU || signal == SIGKILL
-            ? failure(QStringLiteral("图片过于复杂，无法及时解码"))
-        : status != 0 ? failure(QStringLiteral("解码图片时出错"))
-                      : answerIn(rows);
+    DecodedPicture decoded = spawned != 0 ? failure(systemErrorText(spawned))
+                             : signal == SIGPROF || signal == SIGXCPU || signal == SIGKILL
+                                 ? failure(QStringLiteral("图片过于复杂，无法及时解码"))
+                             : status != 0 ? failure(QStringLiteral("解码图片时出错"))
+                                           : answerIn(rows);
     ::close(rows);
+    if (handle >= 0) ::close(handle);
     return decoded;
 }
 
