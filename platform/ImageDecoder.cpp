@@ -6,16 +6,15 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
-#include <QtEndian>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -134,16 +133,10 @@ DecodedPicture fromDecoded(DecodedPicture result)
 // Qt's reader explains itself in English unless a translator is installed; the user reads ours.
 DecodedPicture readerFailure(const QImageReader& reader)
 {
-    switch (reader.error()) {
-    case QImageReader::UnsupportedFormatError:
-        return failure(QStringLiteral("无法识别的图片格式"));
-    case QImageReader::DeviceError:
-        return failure(QStringLiteral("读取文件出错"));
-    case QImageReader::InvalidDataError:
-        return failure(QStringLiteral("图片数据已损坏"));
-    default:
-        return failure(QStringLiteral("图片无法解码"));
-    }
+    static_assert(QImageReader::InvalidDataError == 4); // the last of ImageReaderError
+    static constexpr const char* reasons[] = {"图片无法解码", "图片无法解码", "读取文件出错",
+                                              "无法识别的图片格式", "图片数据已损坏"};
+    return failure(QString::fromUtf8(reasons[std::clamp(int(reader.error()), 0, 4)]));
 }
 
 // An icon file holds the same picture at several sizes; the largest one is the picture, and
@@ -173,7 +166,6 @@ DecodedPicture readLargestIcon(QImageReader& reader)
 // 1/100000 as PNG stores them.
 constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
                                                     30000, 60000, 15000, 6000};
-constexpr int kPngBandRows = 64;
 
 void readPngData(png_structp png, png_bytep data, size_t size)
 {
@@ -181,12 +173,12 @@ void readPngData(png_structp png, png_bytep data, size_t size)
     if (file->read(reinterpret_cast<char*>(data), qint64(size)) != qint64(size)) png_error(png, "");
 }
 
-// Reads the chunks before the pixels, or with `rows` that many rows. libpng reports a failure by
+// Reads the chunks before the pixels, or with `rows` the pixels. libpng reports a failure by
 // jumping back here, where no C++ object with a destructor lives.
-bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr, int count = 0)
+bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr)
 {
     if (setjmp(png_jmpbuf(png))) return false;
-    rows ? png_read_rows(png, rows, nullptr, png_uint_32(count)) : png_read_info(png, info);
+    rows ? png_read_image(png, rows) : png_read_info(png, info);
     return true;
 }
 
@@ -211,37 +203,25 @@ bool pngMeansSrgb(png_structp png, png_infop info)
     return true;
 }
 
-// Qt's reader holds a 16-bit picture whole, at eight bytes a pixel, before it is reduced to
-// four; it garbles a 16-bit colour key and shows an index past the palette as its first colour.
-// This holds a band of rows at a time, each reduced as Qt's whole picture would be, with
-// libpng's colour keys (transparent) and palette (black past its end).
-QImage readPngInBands(png_structp png, png_infop info)
+// Qt's reader garbles a 16-bit colour key and shows an index past the palette as its first
+// colour; libpng makes the key transparent and such an index black.
+QImage readPngWithLibpng(png_structp png, png_infop info)
 {
-    const int width = int(png_get_image_width(png, info));
-    const int height = int(png_get_image_height(png, info));
     const bool wide = png_get_bit_depth(png, info) == 16;
     const bool alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
                        png_get_valid(png, info, PNG_INFO_tRNS);
     png_set_expand(png);         // palette indices to colours, a colour key to alpha
     if (wide) png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
-    if (!fitsAllocationLimit(width, height)) return {};
-    QImage image(width, height, QImage::Format_RGB32);
-    QImage band(width, kPngBandRows,
-                wide ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-                     : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
-    if (image.isNull() || band.isNull()) return {};
-    png_bytep rows[kPngBandRows];
-    for (int y = 0; y < height; y += kPngBandRows) {
-        const int count = std::min(kPngBandRows, height - y);
-        for (int i = 0; i < count; ++i)
-            rows[i] = band.scanLine(i);
-        if (!readPng(png, info, rows, count)) return {};
-        const QImage reduced = toOpaqueSrgb(band);
-        for (int i = 0; i < count; ++i)
-            std::memcpy(image.scanLine(y + i), reduced.constScanLine(i), size_t(width) * 4);
-    }
-    return image;
+    png_set_interlace_handling(png);
+    QImage image(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)),
+                 wide ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                      : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
+    if (image.isNull()) return {};
+    std::vector<png_bytep> rows(size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        rows[size_t(y)] = image.scanLine(y);
+    return readPng(png, info, rows.data()) ? image : QImage();
 }
 
 DecodedPicture readWithQt(QFile& file)
@@ -252,7 +232,7 @@ DecodedPicture readWithQt(QFile& file)
             png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
                                    [](png_structp, png_const_charp) {}); // warnings unheard
         png_infop info = png ? png_create_info_struct(png) : nullptr;
-        QImage banded;
+        QImage read;
         if (info) png_set_read_fn(png, &file, readPngData);
         if (info && readPng(png, info)) {
             pngInSrgb = pngMeansSrgb(png, info);
@@ -260,13 +240,12 @@ DecodedPicture readWithQt(QFile& file)
             const int type = png_get_color_type(png, info);
             if ((type & PNG_COLOR_MASK_COLOR) &&
                 (png_get_bit_depth(png, info) == 16 || type == PNG_COLOR_TYPE_PALETTE) &&
-                png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
                 (pngInSrgb ||
                  !png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_gAMA | PNG_INFO_cHRM)))
-                banded = readPngInBands(png, info);
+                read = readPngWithLibpng(png, info);
         }
         png_destroy_read_struct(&png, &info, nullptr);
-        if (!banded.isNull()) return success(std::move(banded));
+        if (!read.isNull()) return success(std::move(read));
         if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     }
     QImageReader reader(&file);

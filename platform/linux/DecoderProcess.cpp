@@ -56,8 +56,7 @@ constexpr int kRefused[] = {
     SCMP_SYS(linkat),    SCMP_SYS(symlink),        SCMP_SYS(symlinkat),
     SCMP_SYS(mkdir),     SCMP_SYS(mkdirat),        SCMP_SYS(rmdir),
     SCMP_SYS(mknod),     SCMP_SYS(mknodat),        SCMP_SYS(chmod),
-    SCMP_SYS(fchmodat),  SCMP_SYS(chown),          SCMP_SYS(lchown),
-    SCMP_SYS(fchownat),  SCMP_SYS(ptrace),         SCMP_SYS(fork),
+    SCMP_SYS(fchmodat),  SCMP_SYS(ptrace),         SCMP_SYS(fork),
     SCMP_SYS(vfork),     SCMP_SYS(io_uring_setup), SCMP_SYS(process_vm_writev)};
 
 // Reading stays allowed (libwmf and Qt read fonts); opening for writing does not. openat2 and
@@ -119,25 +118,6 @@ bool wallOff()
 [[maybe_unused]] const bool g_child =
     std::strcmp(program_invocation_name, g_arguments[0]) == 0 && (decodeForParent(), true);
 
-DecodedPicture answerIn(int rows)
-{
-    Answer answer{};
-    if (::pread(rows, &answer, sizeof answer, 0) != sizeof answer)
-        return failure(QStringLiteral("解码图片时出错"));
-    answer.error[sizeof answer.error - 1] = 0;
-    if (answer.error[0] != 0) return failure(QString::fromUtf8(answer.error));
-    const qint64 bytes = kRowsAt + qint64(answer.width) * answer.height * 4;
-    if (!fitsAllocationLimit(answer.width, answer.height) || ::lseek(rows, 0, SEEK_END) < bytes)
-        return failure(QStringLiteral("解码图片时出错"));
-    void* shared = ::mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, rows, 0);
-    if (shared == MAP_FAILED) return failure(systemErrorText(errno));
-    std::memcpy(shared, &bytes, sizeof bytes); // the length, for the picture's cleanup
-    QImage image(
-        static_cast<uchar*>(shared) + kRowsAt, answer.width, answer.height, QImage::Format_RGB32,
-        [](void* at) { ::munmap(at, size_t(*static_cast<qint64*>(at))); }, shared);
-    return {std::move(image), {}, QImageIOHandler::Transformations::fromInt(answer.turn)};
-}
-
 } // namespace
 
 DecodedPicture decodeInChild(int fd)
@@ -161,15 +141,32 @@ DecodedPicture decodeInChild(int fd)
     int status = 0;
     while (spawned == 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    ::close(handle);
     const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    DecodedPicture decoded = spawned != 0 ? failure(systemErrorText(spawned))
-                             : signal == SIGPROF || signal == SIGXCPU || signal == SIGKILL
-                                 ? failure(QStringLiteral("图片过于复杂，无法及时解码"))
-                             : status != 0 ? failure(QStringLiteral("解码图片时出错"))
-                                           : answerIn(rows);
+    Answer answer{};
+    const bool answered =
+        spawned == 0 && status == 0 && ::pread(rows, &answer, sizeof answer, 0) == sizeof answer;
+    answer.error[sizeof answer.error - 1] = 0;
+    // The rows are mapped, not copied; the picture unmaps them when it goes.
+    const qint64 bytes = kRowsAt + qint64(answer.width) * answer.height * 4;
+    void* shared = answered && !answer.error[0] &&
+                           fitsAllocationLimit(answer.width, answer.height) &&
+                           ::lseek(rows, 0, SEEK_END) >= bytes
+                       ? ::mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, rows, 0)
+                       : MAP_FAILED;
     ::close(rows);
-    if (handle >= 0) ::close(handle);
-    return decoded;
+    if (spawned != 0) return failure(systemErrorText(spawned));
+    if (signal == SIGPROF || signal == SIGXCPU || signal == SIGKILL)
+        return failure(QStringLiteral("图片过于复杂，无法及时解码"));
+    if (answer.error[0]) return failure(QString::fromUtf8(answer.error));
+    if (shared == MAP_FAILED) return failure(QStringLiteral("解码图片时出错"));
+    std::memcpy(shared, &bytes, sizeof bytes); // the length, for the picture's cleanup
+    return {QImage(
+                static_cast<uchar*>(shared) + kRowsAt, answer.width, answer.height,
+                QImage::Format_RGB32, [](void* at) { ::munmap(at, *static_cast<size_t*>(at)); },
+                shared),
+            {},
+            QImageIOHandler::Transformations::fromInt(answer.turn)};
 }
 
 } // namespace platform::decode
