@@ -6,6 +6,7 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
+#include <QPainter>
 
 #include <cerrno>
 #include <cstdio>
@@ -49,9 +50,7 @@ QString openPictureFile(const QString& path, QFile& file)
 
     // Look before opening: opening a FIFO waits for a writer, and opening some devices has
     // side effects, so only regular files may get as far as open().
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(native.constData(), &info) != 0) return systemErrorText(errno);
     if (QString reason = describeType(info); !reason.isEmpty()) return reason;
 
@@ -72,23 +71,6 @@ bool needsColourConversion(const QColorSpace& space)
     return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
 }
 
-// Works on premultiplied pixels: over a white backdrop the result is simply
-// colour + (255 - alpha), which needs no division and cannot overflow.
-void flattenOntoWhite(QImage& image)
-{
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = line[x];
-            const int alpha = qAlpha(pixel);
-            if (alpha == 255) continue;
-            const int white = 255 - alpha;
-            line[x] = qRgb(qRed(pixel) + white, qGreen(pixel) + white, qBlue(pixel) + white);
-        }
-    }
-}
-
 // Brings whatever a reader produced into the one shape the rest of the program handles:
 // Format_RGB32, sRGB, every pixel opaque (transparency composited over white).
 // An untagged or sRGB Format_RGB32 image is returned untouched, without a copy.
@@ -107,12 +89,14 @@ QImage toOpaqueSrgb(QImage image)
     }
     image.convertTo(hasAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (needsColourConversion(image.colorSpace())) image.convertToColorSpace(srgb);
-    if (hasAlpha) {
-        flattenOntoWhite(image);
-        // Every alpha byte is now 0xff, so the buffer already is valid RGB32.
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    }
-    return image;
+    if (!hasAlpha) return image;
+    // Only pictures decoded in their own process have alpha (JPEGs have none), so a second
+    // buffer costs the window nothing. Over white, premultiplied pixels become exactly
+    // colour + (255 - alpha).
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter(&flat).drawImage(0, 0, image);
+    return flat;
 }
 
 DecodedPicture success(QImage image)
@@ -301,9 +285,9 @@ DecodedPicture decodeOpenFile(QFile& file)
     if (DecodedPicture jpeg; looksLikeJpeg(head) && settled(jpeg = readJpeg(file, false)))
         return jpeg;
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
-    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
     auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
     if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
+    if (isBitfieldBmp(head)) decoder = decodeBitfieldBmp;
     if (!decoder) return readWithQt(file);
     const QByteArray data = file.readAll();
     if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));

@@ -72,7 +72,7 @@ inline DecodedPicture failure(QString reason)
 // Decodes such a bitmap, widening every channel to eight bits by bit replication, so that a
 // field's zero stays 0 and its maximum becomes 255 (Qt's reader shifts instead, and white comes
 // out (248,252,248)).
-[[nodiscard]] DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head);
+[[nodiscard]] DecodedPicture decodeBitfieldBmp(const QByteArray& data);
 
 // True when the file starts with an ISO 'ftyp' box naming one of the HEIF image brands
 // (as iPhones and other cameras write them).

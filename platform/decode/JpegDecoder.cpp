@@ -91,8 +91,8 @@ DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, st
     const bool read = readHeader(info, errors, stream, &profile, &profileSize);
     const QByteArray icc(reinterpret_cast<const char*>(profile), profile ? profileSize : 0);
     std::free(profile);
-    if (!read || info.num_components == 4) return {}; // inks (CMYK, YCCK) are Qt's to convert
-    if (oneScan && jpeg_has_multiple_scans(&info)) return {};
+    // Inks (CMYK, YCCK) are Qt's to convert; JPEGs of several scans, with `oneScan`, are left.
+    if (!read || info.num_components == 4 || (oneScan && jpeg_has_multiple_scans(&info))) return {};
     info.out_color_space = JCS_EXT_BGRX; // QImage's RGB32 as bytes; the fill byte is 0xff
     info.dct_method = JDCT_ISLOW;
     if (!fitsAllocationLimit(info.image_width, info.image_height)) return {};

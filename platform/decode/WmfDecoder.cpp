@@ -16,12 +16,14 @@ constexpr double kDotsPerInch = 96.0;
 QString describe(wmf_error_t error)
 {
     static_assert(wmf_E_None == 0 && wmf_E_EOF == 4);
-    static constexpr const char* reasons[] = {
-        "图元文件无法绘制", "内存不足，无法读取图元文件",
-        // With the file already in memory a bad file means libwmf could not load its own fonts.
-        "图元文件无法读取（缺少字体）", "图元文件已损坏", "图元文件不完整",
-        // A device error, a glitch or a failed assertion inside libwmf.
-        "图元文件无法绘制"};
+    // With the file already in memory a bad file means libwmf could not load its own fonts; past
+    // the end of a file come a device error, a glitch or a failed assertion inside libwmf.
+    static constexpr const char* reasons[] = {"图元文件无法绘制",
+                                              "内存不足，无法读取图元文件",
+                                              "图元文件无法读取（缺少字体）",
+                                              "图元文件已损坏",
+                                              "图元文件不完整",
+                                              "图元文件无法绘制"};
     return QString::fromUtf8(reasons[std::clamp(int(error), 0, int(wmf_E_EOF) + 1)]);
 }
 

@@ -41,23 +41,16 @@ constexpr int kPictureFd = 3, kRowsFd = 4; // where the copy finds the picture a
 constexpr qint64 kRowsAt = 4096;
 struct Answer
 {
-    qint32 width, height;
-    quint32 turn;
+    qint32 width, height, turn;
     char error[256]; // UTF-8, the reason when there is no picture
 };
 
 // Refused with EPERM in the copy: reaching the network, starting programs, changing the file
 // tree, another process's memory, and new processes that would outlive the copy's kill.
-constexpr int kRefused[] = {
-    SCMP_SYS(socket),    SCMP_SYS(socketpair),     SCMP_SYS(execve),
-    SCMP_SYS(execveat),  SCMP_SYS(creat),          SCMP_SYS(unlink),
-    SCMP_SYS(unlinkat),  SCMP_SYS(rename),         SCMP_SYS(renameat),
-    SCMP_SYS(renameat2), SCMP_SYS(truncate),       SCMP_SYS(link),
-    SCMP_SYS(linkat),    SCMP_SYS(symlink),        SCMP_SYS(symlinkat),
-    SCMP_SYS(mkdir),     SCMP_SYS(mkdirat),        SCMP_SYS(rmdir),
-    SCMP_SYS(mknod),     SCMP_SYS(mknodat),        SCMP_SYS(chmod),
-    SCMP_SYS(fchmodat),  SCMP_SYS(ptrace),         SCMP_SYS(fork),
-    SCMP_SYS(vfork),     SCMP_SYS(io_uring_setup), SCMP_SYS(process_vm_writev)};
+constexpr char kRefused[] =
+    "socket socketpair execve execveat creat unlink unlinkat rename renameat renameat2 truncate "
+    "link linkat symlink symlinkat mkdir mkdirat rmdir mknod mknodat chmod fchmodat ptrace fork "
+    "vfork io_uring_setup process_vm_writev";
 
 // Reading stays allowed (libwmf and Qt read fonts); opening for writing does not. openat2 and
 // clone3 pass their flags in memory a filter cannot read: refused as unknown, callers fall back.
@@ -71,8 +64,8 @@ bool wallOff()
     bool walled = filter && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
                   refuse(SCMP_SYS(clone), EPERM, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) &&
                   refuse(SCMP_SYS(openat2), ENOSYS) && refuse(SCMP_SYS(clone3), ENOSYS);
-    for (const int call : kRefused)
-        walled = walled && refuse(call, EPERM);
+    for (const QByteArray& call : QByteArray(kRefused).split(' '))
+        walled = walled && refuse(seccomp_syscall_resolve_name(call.constData()), EPERM);
     for (const scmp_datum_t flag : {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC})
         walled = walled && refuse(SCMP_SYS(open), EPERM, SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) &&
                  refuse(SCMP_SYS(openat), EPERM, SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag));
@@ -87,32 +80,25 @@ bool wallOff()
 [[noreturn]] void decodeForParent()
 {
     const itimerval stop{{}, {2, 800000}};
-    const auto limit = [](auto resource, rlim_t most) {
-        const rlimit both{most, most};
-        return ::setrlimit(resource, &both) == 0;
-    };
+    const rlimit cpu{3, 3}, core{0, 0}, memory{kDecodingBytes, kDecodingBytes};
     QFile file;
-    if (::setitimer(ITIMER_PROF, &stop, nullptr) != 0 || !limit(RLIMIT_CPU, 3) ||
-        !limit(RLIMIT_CORE, 0) || ::lseek(kPictureFd, 0, SEEK_SET) != 0 ||
-        !file.open(kPictureFd, QIODevice::ReadOnly))
+    if (::setitimer(ITIMER_PROF, &stop, nullptr) != 0 || ::setrlimit(RLIMIT_CPU, &cpu) != 0 ||
+        ::setrlimit(RLIMIT_CORE, &core) != 0 || ::lseek(kPictureFd, 0, SEEK_SET) != 0 ||
+        !file.open(kPictureFd, QIODevice::ReadOnly) ||
+        (!TESSARINE_SANITIZED && ::setrlimit(RLIMIT_AS, &memory) != 0))
         ::_exit(1);
-#ifndef TESSARINE_SANITIZED // AddressSanitizer reserves terabytes of address space for itself
-    if (!limit(RLIMIT_AS, kDecodingBytes)) ::_exit(1);
-#endif
     // Enhanced metafiles are drawn with Qt's painter, whose text needs fonts and so an
     // application; it reads its configuration before the walls go up.
     if (looksLikeEmf(file.peek(kSniffBytes))) new QGuiApplication(g_argumentCount, g_arguments);
     if (!wallOff()) ::_exit(1);
     const DecodedPicture decoded = decodeOpenFile(file); // memory running out ends it: a crash
     const QImage& image = decoded.image; // RGB32: its rows follow one another without gaps
-    Answer answer{image.width(), image.height(), decoded.turn.toInt(), {}};
+    Answer answer{image.width(), image.height(), qint32(decoded.turn.toInt()), {}};
     const QByteArray error = decoded.error.toUtf8().left(sizeof answer.error - 1);
     std::memcpy(answer.error, error.constData(), size_t(error.size()));
-    ::_exit(::pwrite(kRowsFd, &answer, sizeof answer, 0) == sizeof answer &&
-                    ::pwrite(kRowsFd, image.constBits(), size_t(image.sizeInBytes()), kRowsAt) ==
-                        image.sizeInBytes()
-                ? 0
-                : 1);
+    const bool told = ::pwrite(kRowsFd, &answer, sizeof answer, 0) == sizeof answer;
+    const qint64 bytes = image.sizeInBytes();
+    ::_exit(told && ::pwrite(kRowsFd, image.constBits(), size_t(bytes), kRowsAt) == bytes ? 0 : 1);
 }
 
 [[maybe_unused]] const bool g_child =
@@ -161,12 +147,10 @@ DecodedPicture decodeInChild(int fd)
     if (answer.error[0]) return failure(QString::fromUtf8(answer.error));
     if (shared == MAP_FAILED) return failure(QStringLiteral("解码图片时出错"));
     std::memcpy(shared, &bytes, sizeof bytes); // the length, for the picture's cleanup
-    return {QImage(
-                static_cast<uchar*>(shared) + kRowsAt, answer.width, answer.height,
-                QImage::Format_RGB32, [](void* at) { ::munmap(at, *static_cast<size_t*>(at)); },
-                shared),
-            {},
-            QImageIOHandler::Transformations::fromInt(answer.turn)};
+    const auto unmap = [](void* at) { ::munmap(at, *static_cast<size_t*>(at)); };
+    const QImage image(static_cast<uchar*>(shared) + kRowsAt, answer.width, answer.height,
+                       QImage::Format_RGB32, unmap, shared);
+    return {image, {}, QImageIOHandler::Transformations::fromInt(answer.turn)};
 }
 
 } // namespace platform::decode
