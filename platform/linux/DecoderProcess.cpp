@@ -61,14 +61,16 @@ bool wallOff()
         return seccomp_rule_add(filter, SCMP_ACT_ERRNO(error), call, sizeof...(conditions),
                                 conditions...) == 0;
     };
-    bool walled = filter && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-                  refuse(SCMP_SYS(clone), EPERM, SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) &&
-                  refuse(SCMP_SYS(openat2), ENOSYS) && refuse(SCMP_SYS(clone3), ENOSYS);
+    bool walled =
+        filter && prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+        refuse(SCMP_SYS(clone), EPERM, scmp_arg_cmp{0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0}) &&
+        refuse(SCMP_SYS(openat2), ENOSYS) && refuse(SCMP_SYS(clone3), ENOSYS);
     for (const QByteArray& call : QByteArray(kRefused).split(' '))
         walled = walled && refuse(seccomp_syscall_resolve_name(call.constData()), EPERM);
     for (const scmp_datum_t flag : {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC})
-        walled = walled && refuse(SCMP_SYS(open), EPERM, SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) &&
-                 refuse(SCMP_SYS(openat), EPERM, SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag));
+        walled = walled &&
+                 refuse(SCMP_SYS(open), EPERM, scmp_arg_cmp{1, SCMP_CMP_MASKED_EQ, flag, flag}) &&
+                 refuse(SCMP_SYS(openat), EPERM, scmp_arg_cmp{2, SCMP_CMP_MASKED_EQ, flag, flag});
     walled = walled && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return walled;
