@@ -197,7 +197,6 @@ QImage readPngWithLibpng(png_structp png, png_infop info)
     png_set_expand(png);         // palette indices to colours, a colour key to alpha
     if (wide) png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
     QImage image(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)),
                  wide ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
                       : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
