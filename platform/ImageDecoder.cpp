@@ -6,25 +6,21 @@
 #include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
-#include <QtEndian>
+#include <QPainter>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 namespace {
 
 using namespace decode;
-
-// HEIF and the metafiles keep their whole file in memory while they are decoded; anything this
-// large is not a photo or a drawing but a mistake.
-constexpr qint64 kMaxWholeFileBytes = qint64(512) * 1024 * 1024;
 
 QString describeType(const struct stat& info)
 {
@@ -54,9 +50,7 @@ QString openPictureFile(const QString& path, QFile& file)
 
     // Look before opening: opening a FIFO waits for a writer, and opening some devices has
     // side effects, so only regular files may get as far as open().
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(native.constData(), &info) != 0) return systemErrorText(errno);
     if (QString reason = describeType(info); !reason.isEmpty()) return reason;
 
@@ -77,23 +71,6 @@ bool needsColourConversion(const QColorSpace& space)
     return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
 }
 
-// Works on premultiplied pixels: over a white backdrop the result is simply
-// colour + (255 - alpha), which needs no division and cannot overflow.
-void flattenOntoWhite(QImage& image)
-{
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const QRgb pixel = line[x];
-            const int alpha = qAlpha(pixel);
-            if (alpha == 255) continue;
-            const int white = 255 - alpha;
-            line[x] = qRgb(qRed(pixel) + white, qGreen(pixel) + white, qBlue(pixel) + white);
-        }
-    }
-}
-
 // Brings whatever a reader produced into the one shape the rest of the program handles:
 // Format_RGB32, sRGB, every pixel opaque (transparency composited over white).
 // An untagged or sRGB Format_RGB32 image is returned untouched, without a copy.
@@ -112,12 +89,14 @@ QImage toOpaqueSrgb(QImage image)
     }
     image.convertTo(hasAlpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     if (needsColourConversion(image.colorSpace())) image.convertToColorSpace(srgb);
-    if (hasAlpha) {
-        flattenOntoWhite(image);
-        // Every alpha byte is now 0xff, so the buffer already is valid RGB32.
-        image.reinterpretAsFormat(QImage::Format_RGB32);
-    }
-    return image;
+    if (!hasAlpha) return image;
+    // Only pictures decoded in their own process have alpha (JPEGs have none), so a second
+    // buffer costs the window nothing. Over white, premultiplied pixels become exactly
+    // colour + (255 - alpha).
+    QImage flat(image.size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    QPainter(&flat).drawImage(0, 0, image);
+    return flat;
 }
 
 DecodedPicture success(QImage image)
@@ -138,16 +117,10 @@ DecodedPicture fromDecoded(DecodedPicture result)
 // Qt's reader explains itself in English unless a translator is installed; the user reads ours.
 DecodedPicture readerFailure(const QImageReader& reader)
 {
-    switch (reader.error()) {
-    case QImageReader::UnsupportedFormatError:
-        return failure(QStringLiteral("无法识别的图片格式"));
-    case QImageReader::DeviceError:
-        return failure(QStringLiteral("读取文件出错"));
-    case QImageReader::InvalidDataError:
-        return failure(QStringLiteral("图片数据已损坏"));
-    default:
-        return failure(QStringLiteral("图片无法解码"));
-    }
+    static_assert(QImageReader::InvalidDataError == 4); // the last of ImageReaderError
+    static constexpr const char* reasons[] = {"图片无法解码", "图片无法解码", "读取文件出错",
+                                              "无法识别的图片格式", "图片数据已损坏"};
+    return failure(QString::fromUtf8(reasons[std::clamp(int(reader.error()), 0, 4)]));
 }
 
 // An icon file holds the same picture at several sizes; the largest one is the picture, and
@@ -173,42 +146,10 @@ DecodedPicture readLargestIcon(QImageReader& reader)
     return success(std::move(image));
 }
 
-// An uncompressed bitmap states how many bytes its rows take; a file far
-// shorter than that is cut short or lies, and Qt would still allocate (and
-// invent) the whole picture the header claims, up to the allocation limit.
-bool bitmapHoldsItsRows(QFile& file)
-{
-    const QByteArray head = file.peek(34);
-    if (head.size() < 34 || !head.startsWith("BM")) return true;
-    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(head.constData() + at); };
-    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(head.constData() + at); };
-    const quint32 infoSize = u32(14);
-    const quint32 compression = u32(30);
-    if (infoSize < 40 || (compression != 0 && compression != 3)) // RLE packs rows
-        return true;
-    const qint64 width = qint32(u32(18));
-    const qint64 height = std::abs(qint64(qint32(u32(22))));
-    const qint64 rowBytes = (width * u16(28) + 31) / 32 * 4; // below 2^48: no overflow
-    const qint64 available = file.size() - qint64(u32(10));
-    if (width <= 0 || rowBytes == 0 || height == 0) return true;
-    return available >= 0 && height <= available / rowBytes;
-}
-
-// A GIF whose screen has no pixels in one direction: Qt grows the screen to
-// reach the frames, so forty bytes can ask for half a gigabyte.
-bool gifHasAScreen(QFile& file)
-{
-    const QByteArray head = file.peek(10);
-    if (head.size() < 10 || !head.startsWith("GIF8")) return true;
-    return qFromLittleEndian<quint16>(head.constData() + 6) != 0 &&
-           qFromLittleEndian<quint16>(head.constData() + 8) != 0;
-}
-
 // White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
 // 1/100000 as PNG stores them.
 constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
                                                     30000, 60000, 15000, 6000};
-constexpr int kPngBandRows = 64;
 
 void readPngData(png_structp png, png_bytep data, size_t size)
 {
@@ -216,12 +157,12 @@ void readPngData(png_structp png, png_bytep data, size_t size)
     if (file->read(reinterpret_cast<char*>(data), qint64(size)) != qint64(size)) png_error(png, "");
 }
 
-// Reads the chunks before the pixels, or with `rows` that many rows. libpng reports a failure by
+// Reads the chunks before the pixels, or with `rows` the pixels. libpng reports a failure by
 // jumping back here, where no C++ object with a destructor lives.
-bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr, int count = 0)
+bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr)
 {
     if (setjmp(png_jmpbuf(png))) return false;
-    rows ? png_read_rows(png, rows, nullptr, png_uint_32(count)) : png_read_info(png, info);
+    rows ? png_read_image(png, rows) : png_read_info(png, info);
     return true;
 }
 
@@ -246,57 +187,48 @@ bool pngMeansSrgb(png_structp png, png_infop info)
     return true;
 }
 
-// Qt's reader holds a 16-bit picture whole, at eight bytes a pixel, before it is reduced to
-// four. This holds a band of rows at a time, each reduced as Qt's whole picture would be.
-QImage readWidePng(png_structp png, png_infop info)
+// Qt's reader garbles a 16-bit colour key and shows an index past the palette as its first
+// colour; libpng makes the key transparent and such an index black.
+QImage readPngWithLibpng(png_structp png, png_infop info)
 {
-    const int width = int(png_get_image_width(png, info));
-    const int height = int(png_get_image_height(png, info));
-    const bool alpha = png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA;
-    png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
+    const bool wide = png_get_bit_depth(png, info) == 16;
+    const bool alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
+                       png_get_valid(png, info, PNG_INFO_tRNS);
+    png_set_expand(png);         // palette indices to colours, a colour key to alpha
+    if (wide) png_set_swap(png); // QImage's 16-bit channels are in the machine's byte order
     if (!alpha) png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
-    if (!fitsAllocationLimit(width, height)) return {};
-    QImage image(width, height, QImage::Format_RGB32);
-    QImage band(width, kPngBandRows, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
-    if (image.isNull() || band.isNull()) return {};
-    png_bytep rows[kPngBandRows];
-    for (int y = 0; y < height; y += kPngBandRows) {
-        const int count = std::min(kPngBandRows, height - y);
-        for (int i = 0; i < count; ++i)
-            rows[i] = band.scanLine(i);
-        if (!readPng(png, info, rows, count)) return {};
-        const QImage reduced = toOpaqueSrgb(band);
-        for (int i = 0; i < count; ++i)
-            std::memcpy(image.scanLine(y + i), reduced.constScanLine(i), size_t(width) * 4);
-    }
-    return image;
+    QImage image(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)),
+                 wide ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                      : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
+    if (image.isNull()) return {};
+    std::vector<png_bytep> rows(size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        rows[size_t(y)] = image.scanLine(y);
+    return readPng(png, info, rows.data()) ? image : QImage();
 }
 
 DecodedPicture readWithQt(QFile& file)
 {
-    if (!bitmapHoldsItsRows(file)) return failure(QStringLiteral("位图文件比其头部声明的短"));
-    if (!gifHasAScreen(file)) return failure(QStringLiteral("图片的宽度或高度为零"));
     bool pngInSrgb = false;
     if (file.peek(8) == QByteArrayView("\x89PNG\r\n\x1a\n", 8)) {
         png_structp png =
             png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
                                    [](png_structp, png_const_charp) {}); // warnings unheard
         png_infop info = png ? png_create_info_struct(png) : nullptr;
-        QImage wide;
+        QImage read;
         if (info) png_set_read_fn(png, &file, readPngData);
         if (info && readPng(png, info)) {
             pngInSrgb = pngMeansSrgb(png, info);
-            // The 16-bit colour pictures that Qt would read and leave in their colours.
-            if (png_get_bit_depth(png, info) == 16 &&
-                (png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR) &&
-                png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
-                !png_get_valid(png, info, PNG_INFO_tRNS) &&
+            // The 16-bit colour and the paletted pictures that Qt would leave in their colours.
+            const int type = png_get_color_type(png, info);
+            if ((type & PNG_COLOR_MASK_COLOR) &&
+                (png_get_bit_depth(png, info) == 16 || type == PNG_COLOR_TYPE_PALETTE) &&
                 (pngInSrgb ||
                  !png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_gAMA | PNG_INFO_cHRM)))
-                wide = readWidePng(png, info);
+                read = readPngWithLibpng(png, info);
         }
         png_destroy_read_struct(&png, &info, nullptr);
-        if (!wide.isNull()) return success(std::move(wide));
+        if (!read.isNull()) return success(std::move(read));
         if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     }
     QImageReader reader(&file);
@@ -307,9 +239,6 @@ DecodedPicture readWithQt(QFile& file)
     const QByteArray format = reader.format();
     if ((format == "ico" || format == "cur") && reader.imageCount() > 1)
         return readLargestIcon(reader);
-    if (const QSize size = reader.size();
-        size.isValid() && !fitsAllocationLimit(size.width(), size.height()))
-        return failure(QStringLiteral("图片尺寸过大"));
 
     QImage image;
     if (!reader.read(&image)) return readerFailure(reader);
@@ -318,9 +247,16 @@ DecodedPicture readWithQt(QFile& file)
     return success(std::move(image));
 }
 
+// True when a decoder has decided: a picture, or a reason there is none.
+bool settled(const DecodedPicture& decoded)
+{
+    return !decoded.image.isNull() || !decoded.error.isEmpty();
+}
+
 // libjpeg-turbo straight into the final buffer, the rows as they are stored, and the EXIF
-// orientation as the turn that shows them upright; Qt's reader for what libjpeg turns down.
-DecodedPicture readJpeg(QFile& file)
+// orientation as the turn that shows them upright; unsettled for what libjpeg turns down, and
+// with `oneScan` for JPEGs of several scans.
+DecodedPicture readJpeg(QFile& file, bool oneScan)
 {
     // Qt's reader reads only the header for it.
     const auto orientation = QImageReader(&file, "jpeg").transformation();
@@ -329,37 +265,48 @@ DecodedPicture readJpeg(QFile& file)
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, "rb");
     if (!stream && fd >= 0) ::close(fd); // refused by fdopen, so still ours to close
     if (stream) {
-        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream);
+        if (std::fseek(stream, 0, SEEK_SET) == 0) decoded = decodeJpeg(stream, oneScan);
         std::fclose(stream);
     }
     decoded.turn = orientation;
-    if (!decoded.image.isNull() || !decoded.error.isEmpty()) return fromDecoded(std::move(decoded));
-    if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
-    return readWithQt(file);
+    return fromDecoded(std::move(decoded));
 }
 
 } // namespace
+
+namespace decode {
+DecodedPicture decodeOpenFile(QFile& file)
+{
+    // Qt has no reader for HEIF or metafiles, so those are recognised by their first bytes and
+    // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
+    // everything else is Qt's to recognise.
+    const QByteArray head = file.peek(kSniffBytes);
+    if (DecodedPicture jpeg; looksLikeJpeg(head) && settled(jpeg = readJpeg(file, false)))
+        return jpeg;
+    if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
+    auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
+    if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
+    if (isBitfieldBmp(head)) decoder = decodeBitfieldBmp;
+    if (!decoder) return readWithQt(file);
+    const QByteArray data = file.readAll();
+    if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
+    return fromDecoded(decoder(data));
+}
+} // namespace decode
 
 DecodedPicture decodePictureFile(const QString& path)
 {
     QFile file;
     if (QString reason = openPictureFile(path, file); !reason.isEmpty())
         return failure(std::move(reason));
-
-    // Qt has no reader for HEIF or metafiles, so those are recognised by their first bytes and
-    // go to their own libraries, as do the JPEGs and bit-field bitmaps we read better than Qt;
-    // everything else is Qt's to recognise.
-    const QByteArray head = file.peek(kSniffBytes);
-    if (looksLikeJpeg(head)) return readJpeg(file);
-    if (isBitfieldBmp(head)) return fromDecoded(decodeBitfieldBmp(file, head));
-    auto* decoder = looksLikeHeif(head) ? decodeHeif : looksLikeWmf(head) ? decodeWmf : nullptr;
-    if (!decoder && looksLikeEmf(head)) decoder = decodeEmf;
-    if (!decoder) return readWithQt(file);
-
-    if (file.size() > kMaxWholeFileBytes) return failure(QStringLiteral("文件太大"));
-    const QByteArray data = file.readAll();
-    if (data.size() != file.size()) return failure(QStringLiteral("读取文件出错"));
-    return fromDecoded(decoder(data));
+    // JPEGs of one scan, nearly every photo, are decoded here: libjpeg-turbo goes over their
+    // pixels once, into the picture and no other buffer, so the allocation limit bounds both
+    // time and memory. Every other picture, in a process of its own whose limits bound the
+    // libraries that have no bounds of their own. The program's own pictures have no handle.
+    if (file.handle() < 0) return decodeOpenFile(file);
+    if (DecodedPicture jpeg; looksLikeJpeg(file.peek(3)) && settled(jpeg = readJpeg(file, true)))
+        return jpeg;
+    return decodeInChild(file.handle());
 }
 
 } // namespace platform

@@ -9,8 +9,8 @@ pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
 pkg_check_modules(TESSARINE_WMF REQUIRED libwmf)
 find_library(TESSARINE_WMF_LIBRARY wmf REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
 find_library(TESSARINE_WMFLITE_LIBRARY wmflite REQUIRED HINTS ${TESSARINE_WMF_LIBRARY_DIRS})
-# Its gd.h, which describes the canvas its gd device hands over, includes its siblings by bare name.
-find_path(TESSARINE_WMF_GD_INCLUDE_DIR gd_io.h PATH_SUFFIXES libwmf/gd REQUIRED)
+# The decoding process is walled off by a seccomp filter.
+pkg_check_modules(TESSARINE_SECCOMP REQUIRED IMPORTED_TARGET libseccomp)
 find_library(TESSARINE_EMF2SVG_LIBRARY emf2svg REQUIRED)
 find_path(TESSARINE_EMF2SVG_INCLUDE_DIR emf2svg.h REQUIRED)
 find_package(JPEG REQUIRED)
@@ -26,9 +26,10 @@ target_sources(tessarine_platform PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/linux/DecoderProcess.cpp
 )
 target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}
-    ${TESSARINE_WMF_GD_INCLUDE_DIR} ${TESSARINE_EMF2SVG_INCLUDE_DIR})
+    ${TESSARINE_EMF2SVG_INCLUDE_DIR})
 target_link_libraries(tessarine_platform PRIVATE
     Qt6::Gui
     Qt6::Svg
@@ -36,6 +37,7 @@ target_link_libraries(tessarine_platform PRIVATE
     PNG::PNG
     ${TESSARINE_EMF2SVG_LIBRARY}
     PkgConfig::TESSARINE_HEIF
+    PkgConfig::TESSARINE_SECCOMP
     ${TESSARINE_WMF_LIBRARY}
     ${TESSARINE_WMFLITE_LIBRARY}
 )

@@ -4,7 +4,7 @@
 TESSARINE_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
     qt6-image-formats-plugins qt6-qpa-plugins qt6-translations-l10n libqt6svg6
     fonts-noto-cjk fonts-urw-base35 libheif-dev libwmf-dev libjpeg62-turbo-dev libpng-dev
-    qt6-svg-dev libemf2svg-dev libuemf-dev"
+    qt6-svg-dev libemf2svg-dev libuemf-dev libseccomp-dev"
 
 # Running the tests: an X server and an X client for the real-window test,
 # tools that make fixtures and test write faults (unshare, mount, chattr),

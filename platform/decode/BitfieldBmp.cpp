@@ -65,41 +65,38 @@ bool isBitfieldBmp(QByteArrayView head)
             (compression == kBitfields || compression == kAlphaBitfields));
 }
 
-DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head)
+DecodedPicture decodeBitfieldBmp(const QByteArray& data)
 {
-    const qint64 width = qint32(u32(head, 18));
-    const qint32 storedHeight = qint32(u32(head, 22));
+    const qint64 width = qint32(u32(data, 18));
+    const qint32 storedHeight = qint32(u32(data, 22));
     const qint64 height = std::llabs(storedHeight);
-    const int bits = u16(head, 28);
-    const quint32 compression = u32(head, 30);
+    const int bits = u16(data, 28);
+    const quint32 compression = u32(data, 30);
     if (!fitsAllocationLimit(width, height)) return failure(QStringLiteral("位图的尺寸无效或过大"));
 
     // The masks follow a 40-byte header, or are its own fields in the later headers; either way
     // they sit at the same offsets. The alpha mask exists from the 56-byte header on.
     const bool masks = compression != kUncompressed;
-    const Field red(masks ? u32(head, 54) : 0x7c00u);
-    const Field green(masks ? u32(head, 58) : 0x03e0u);
-    const Field blue(masks ? u32(head, 62) : 0x001fu);
-    const bool alphaMask = compression == kAlphaBitfields || u32(head, 14) >= 56;
-    const Field alpha(masks && alphaMask ? u32(head, 66) : 0);
+    const Field red(masks ? u32(data, 54) : 0x7c00u);
+    const Field green(masks ? u32(data, 58) : 0x03e0u);
+    const Field blue(masks ? u32(data, 62) : 0x001fu);
+    const bool alphaMask = compression == kAlphaBitfields || u32(data, 14) >= 56;
+    const Field alpha(masks && alphaMask ? u32(data, 66) : 0);
 
     const qint64 rowBytes = (width * bits + 31) / 32 * 4;
-    const qint64 offset = u32(head, 10);
-    if (offset < 54 || file.size() - offset < 0 || (file.size() - offset) / rowBytes < height)
+    const qint64 offset = u32(data, 10);
+    if (offset < 54 || data.size() - offset < 0 || (data.size() - offset) / rowBytes < height)
         return failure(QStringLiteral("位图文件比其头部声明的短"));
-    if (!file.seek(offset)) return failure(QStringLiteral("读取文件出错"));
 
     QImage image(int(width), int(height),
                  alpha.present() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return failure(QStringLiteral("内存不足"));
-    QByteArray row(qsizetype(rowBytes), Qt::Uninitialized);
     bool anyAlpha = false;
     for (qint64 stored = 0; stored < height; ++stored) {
-        if (file.read(row.data(), rowBytes) != rowBytes)
-            return failure(QStringLiteral("读取文件出错"));
         const int y = int(storedHeight < 0 ? stored : height - 1 - stored); // bottom-up by default
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        const auto* in = reinterpret_cast<const uchar*>(row.constData());
+        const auto* in =
+            reinterpret_cast<const uchar*>(data.constData() + offset + stored * rowBytes);
         for (int x = 0; x < int(width); ++x) {
             const quint32 pixel = bits == 16 ? qFromLittleEndian<quint16>(in + 2 * x)
                                              : qFromLittleEndian<quint32>(in + 4 * x);

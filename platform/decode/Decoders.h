@@ -39,15 +39,18 @@ inline constexpr double kMaxDrawingSide = 8192;
     return size.toSize().expandedTo({1, 1});
 }
 
-// The processor time drawing one metafile may take before it is given up as too complex.
-// Processor time, not time on the clock, so that a busy machine does not turn drawings away.
-inline constexpr double kDrawingSeconds = 2.5;
-
 // No picture, and the reason the user reads.
 inline DecodedPicture failure(QString reason)
 {
     return {QImage(), std::move(reason)};
 }
+
+// Decodes the picture `file` holds, whatever its format, in this process.
+[[nodiscard]] DecodedPicture decodeOpenFile(QFile& file);
+
+// The same in a process of its own, under limits of time and memory (platform/linux/), for the
+// picture file open as `fd`. A picture that cannot be decoded within them is refused.
+[[nodiscard]] DecodedPicture decodeInChild(int fd);
 
 // True for data that starts with a JPEG start-of-image marker.
 [[nodiscard]] bool looksLikeJpeg(QByteArrayView head);
@@ -57,8 +60,10 @@ inline DecodedPicture failure(QString reason)
 // gives for the same file (the same libjpeg, the same DCT and upsampling); only the 24-bit rows
 // and the conversion after them are saved. A null image without a reason means libjpeg refused
 // the header, memory was short or the file holds inks (CMYK, YCCK): the caller then leaves it to
-// Qt's reader, which also reports why.
-[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream);
+// Qt's reader, which also reports why. With `oneScan`, so is a JPEG of several scans
+// (progressive): its cost is not one pass over the picture but as many as it has scans, and
+// its buffers can be larger than the picture.
+[[nodiscard]] DecodedPicture decodeJpeg(std::FILE* stream, bool oneScan);
 
 // True for a 16- or 32-bit bitmap whose channels are bit fields (BI_BITFIELDS, or the implicit
 // 5-5-5 of an uncompressed 16-bit bitmap).
@@ -67,7 +72,7 @@ inline DecodedPicture failure(QString reason)
 // Decodes such a bitmap, widening every channel to eight bits by bit replication, so that a
 // field's zero stays 0 and its maximum becomes 255 (Qt's reader shifts instead, and white comes
 // out (248,252,248)).
-[[nodiscard]] DecodedPicture decodeBitfieldBmp(QFile& file, QByteArrayView head);
+[[nodiscard]] DecodedPicture decodeBitfieldBmp(const QByteArray& data);
 
 // True when the file starts with an ISO 'ftyp' box naming one of the HEIF image brands
 // (as iPhones and other cameras write them).

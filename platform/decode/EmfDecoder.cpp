@@ -6,8 +6,6 @@
 
 #include <emf2svg.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -84,13 +82,7 @@ DecodedPicture decodeEmf(const QByteArray& data)
     // instead keeps the margins around the drawing.
     renderer.setViewBox(header.frame.translated(-header.bounds.topLeft()));
     renderer.setAspectRatioMode(Qt::IgnoreAspectRatio);
-    // Qt cannot be stopped half-way through a drawing, so its cost is bounded before it starts:
-    // any element (counted by its tags) may cover the whole canvas, taking up to 2 ns a pixel,
-    // and a drawing of too many elements for two seconds at its size is drawn smaller.
-    const QSize size = drawingSize(header.pixels);
-    const double work = double(std::count(svg, svg + svgSize, '<')) * size.width() * size.height();
-    QImage image(drawingSize(QSizeF(size) * std::sqrt(std::min(1.0, 1e9 / work))),
-                 QImage::Format_RGB32);
+    QImage image(drawingSize(header.pixels), QImage::Format_RGB32);
     if (image.isNull()) return failure(QStringLiteral("内存不足"));
     image.fill(Qt::white);
     QPainter painter(&image);

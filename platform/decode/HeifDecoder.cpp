@@ -93,11 +93,6 @@ DecodedPicture decodeHeif(const QByteArray& data)
     if (error.code != heif_error_Ok) return libraryFailure(error);
     const Owned<heif_image_handle, heif_image_handle_release> handle(rawHandle);
 
-    // The handle reports the size after rotation and cropping, which is what gets allocated.
-    if (!fitsAllocationLimit(heif_image_handle_get_width(handle.get()),
-                             heif_image_handle_get_height(handle.get())))
-        return failure(QStringLiteral("图片尺寸过大"));
-
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const Owned<heif_decoding_options, heif_decoding_options_free> options(
         heif_decoding_options_alloc());
@@ -113,18 +108,16 @@ DecodedPicture decodeHeif(const QByteArray& data)
         heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
     const int width = heif_image_get_width(decoded, heif_channel_interleaved);
     const int height = heif_image_get_height(decoded, heif_channel_interleaved);
-    if (!pixels || width <= 0 || height <= 0) {
-        heif_image_release(decoded);
-        return failure(QStringLiteral("HEIF 图片没有像素数据"));
-    }
     const QImage::Format format = !alpha ? QImage::Format_RGB888
                                   : heif_image_handle_is_premultiplied_alpha(handle.get())
                                       ? QImage::Format_RGBA8888_Premultiplied
                                       : QImage::Format_RGBA8888;
-    // Wrap libheif's buffer instead of copying it; normalisation makes the one RGB32 copy.
+    // Wrap libheif's buffer instead of copying it; normalisation makes the one RGB32 copy. Without
+    // pixels the picture is null and the buffer stays until the decoding process exits.
     QImage image(
         pixels, width, height, stride, format,
         [](void* heifImage) { heif_image_release(static_cast<heif_image*>(heifImage)); }, decoded);
+    if (image.isNull()) return failure(QStringLiteral("HEIF 图片没有像素数据"));
     image.setColorSpace(colourSpaceOf(handle.get()));
     return {std::move(image), QString()};
 }

@@ -89,14 +89,16 @@ bool decodeRows(jpeg_decompress_struct& info, ErrorManager& errors, QImage& imag
     return true;
 }
 
-DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream)
+DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, std::FILE* stream,
+                          bool oneScan)
 {
     JOCTET* profile = nullptr;
     unsigned int profileSize = 0;
     const bool read = readHeader(info, errors, stream, &profile, &profileSize);
     const QByteArray icc(reinterpret_cast<const char*>(profile), profile ? profileSize : 0);
     std::free(profile);
-    if (!read || info.num_components == 4) return {}; // inks (CMYK, YCCK) are Qt's to convert
+    // Inks (CMYK, YCCK) are Qt's to convert; JPEGs of several scans, with `oneScan`, are left.
+    if (!read || info.num_components == 4 || (oneScan && jpeg_has_multiple_scans(&info))) return {};
     info.out_color_space = JCS_EXT_BGRX; // QImage's RGB32 as bytes; the fill byte is 0xff
     info.dct_method = JDCT_ISLOW;
     if (!fitsAllocationLimit(info.image_width, info.image_height)) return {};
@@ -117,14 +119,14 @@ bool looksLikeJpeg(QByteArrayView head)
     return head.size() >= 3 && head.startsWith("\xff\xd8\xff");
 }
 
-DecodedPicture decodeJpeg(std::FILE* stream)
+DecodedPicture decodeJpeg(std::FILE* stream, bool oneScan)
 {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = leave;
     errors.manager.emit_message = silent;
-    DecodedPicture decoded = decodeWith(info, errors, stream);
+    DecodedPicture decoded = decodeWith(info, errors, stream, oneScan);
     jpeg_destroy_decompress(&info);
     return decoded;
 }
