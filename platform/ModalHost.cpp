@@ -21,11 +21,7 @@ public:
         QMessageBox box(iconFor(buttons), title, prompt, QMessageBox::Ok,
                         QApplication::activeWindow());
         if (!detail.isEmpty()) box.setInformativeText(detail);
-        // A busy cursor must not hang over a box that waits for a click.
-        const bool busy = QApplication::overrideCursor() != nullptr;
-        if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
-        box.exec();
-        if (busy) QApplication::restoreOverrideCursor();
+        box.exec(); // never inside a wait, so never under the busy cursor
     }
 
     QString chooseFileToOpen(const QString& folder) override

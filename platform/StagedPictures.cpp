@@ -131,20 +131,6 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
             ::unlink(QFile::encodeName(marker).constData());
 }
 
-// Creates the hidden file a new one is written to, and names the one the
-// old file will be kept under.  O_EXCL refuses anything already there.
-// Returns the file descriptor, or -errno.
-int createStaged(const QString& path, const QString& set, QByteArray& staged, QByteArray& aside)
-{
-    const QFileInfo info(path);
-    const QString stem =
-        info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tessarine-") + set;
-    staged = QFile::encodeName(stem + QStringLiteral(".new"));
-    aside = QFile::encodeName(stem + QStringLiteral(".old"));
-    const int fd = ::open(staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd >= 0 ? fd : -errno;
-}
-
 // A write that stops part-way (the disk filled up, the file grew past the
 // size limit) reports a short count and no error; the next write, which
 // then writes nothing, says why.
@@ -204,9 +190,8 @@ std::size_t packHeader(const QImage& image, unsigned char* out)
 
 // Writes `picture` to the staged file in pieces of about 512 KiB, each
 // packed and then written unbuffered, so that a full disk shows as a short
-// write.  What the file system says the file holds is checked too, in case
-// a write claimed more.  The finished file's write-back starts at once, so
-// that the commit finds most of it on the disk already.
+// write.  The finished file's write-back starts at once, so that the commit
+// finds most of it on the disk already.
 void writeBitmap(const QImage& picture, const QString& path, int fd)
 {
     // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap; a drawing kept in the
@@ -234,9 +219,6 @@ void writeBitmap(const QImage& picture, const QString& path, int fd)
         if (const int error = writeAll(fd, piece.get(), std::size_t(out - piece.get())))
             throw saveError(error, path);
     }
-    struct stat info = {};
-    if (::fstat(fd, &info) != 0) throw saveError(errno, path);
-    if (std::size_t(info.st_size) != size) throw saveError(EIO, path);
     ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
@@ -262,17 +244,20 @@ StagedPictures::~StagedPictures()
 void StagedPictures::SavePicture(const Picture& picture, const QString& path)
 {
     try {
-        if (picture.isEmpty())
-            throw SaveError(RuntimeError::InvalidPicture, QStringLiteral("没有可保存的图片"), path);
         if (m_folder.isEmpty()) {
             m_folder = QFileInfo(path).path();
             m_marker = QFile::encodeName(m_folder + "/.tessarine-" + m_set + ".commit");
             sweepLeftovers(m_folder, m_kept);
         }
-        Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path), {}, {}});
+        // The hidden names of the new file and of the old one while it is kept; O_EXCL refuses
+        // anything already there.
+        const QString stem = m_folder + "/." + QFileInfo(path).fileName() + ".tessarine-" + m_set;
+        Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path),
+                                                    QFile::encodeName(stem + ".new"),
+                                                    QFile::encodeName(stem + ".old")});
         if (const int error = checkReplaceable(file.target)) throw saveError(error, path);
-        file.fd = createStaged(path, m_set, file.staged, file.aside);
-        if (file.fd < 0) throw saveError(-std::exchange(file.fd, -1), path);
+        file.fd = ::open(file.staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file.fd < 0) throw saveError(errno, path);
         writeBitmap(picture.image(), path, file.fd);
     } catch (const std::bad_alloc&) {
         discard();
