@@ -208,6 +208,9 @@ private slots:
         FakeModalHost host;
         Form1 form;
         form.Start();
+        // Shown and painted once, fonts and all, as the window is long before a person drops.
+        QVERIFY(QTest::qWaitForWindowExposed(form.widget()));
+        form.widget()->repaint();
         form.widget()->findChild<QFrame*>()->installEventFilter(this);
         QTimer poke;
         connect(&poke, &QTimer::timeout, [&] {
