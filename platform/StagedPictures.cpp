@@ -102,15 +102,14 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
         QStringLiteral(R"(^\.(?:(.+)\.)?tessarine-((\d+)-\d+)\.(new|old|commit)$)"));
     const QDir dir(folder);
     QList<QRegularExpressionMatch> gone;
-    QStringList finished, markers; // the sets whose marker says they were being put in place
+    QStringList finished; // the sets whose marker says they were being put in place
     for (const QString& name : dir.entryList({QStringLiteral(".*tessarine-*")},
                                              QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         const QRegularExpressionMatch match = leftover.match(name);
         const pid_t owner = pid_t(match.captured(3).toInt()); // 0 for no match
         if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
         gone << match;
-        if (match.captured(4) == QLatin1String("commit"))
-            finished << match.captured(2), markers << dir.filePath(name);
+        if (match.captured(4) == QLatin1String("commit")) finished << match.captured(2);
     }
     for (const QRegularExpressionMatch& match : std::as_const(gone)) {
         const QByteArray file = QFile::encodeName(dir.filePath(match.captured(0)));
@@ -126,9 +125,9 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
                              RENAME_NOREPLACE) != 0)
             kept.emplace_back(target, file);
     }
-    if (!markers.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
-        for (const QString& marker : std::as_const(markers))
-            ::unlink(QFile::encodeName(marker).constData());
+    if (!finished.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
+        for (const QString& set : std::as_const(finished))
+            ::unlink(QFile::encodeName(dir.filePath(".tessarine-" + set + ".commit")).constData());
 }
 
 // A write that stops part-way (the disk filled up, the file grew past the

@@ -34,26 +34,15 @@ static int step(char call, long number, auto... arguments)
     if (g_calls.size() == g_killAt) ::raise(SIGKILL);
     return int(syscall(number, arguments...));
 }
-extern "C" int fdatasync(int fd)
-{
-    return step('d', SYS_fdatasync, fd);
-}
-extern "C" int fsync(int fd)
-{
-    return step('f', SYS_fsync, fd);
-}
-extern "C" int link(const char* from, const char* to) noexcept
-{
-    return step('l', SYS_link, from, to);
-}
-extern "C" int rename(const char* from, const char* to) noexcept
-{
-    return step('r', SYS_rename, from, to);
-}
-extern "C" int unlink(const char* name) noexcept
-{
-    return step('u', SYS_unlink, name);
-}
+// clang-format off
+#define STEP(letter, call, parameters, ...) \
+    extern "C" int call parameters { return step(letter, SYS_##call, __VA_ARGS__); }
+STEP('d', fdatasync, (int fd), fd)
+STEP('f', fsync, (int fd), fd)
+STEP('l', link, (const char* from, const char* to) noexcept, from, to)
+STEP('r', rename, (const char* from, const char* to) noexcept, from, to)
+STEP('u', unlink, (const char* name) noexcept, name)
+// clang-format on
 // The commit of nine tiles over old tiles 1, 3, 5, 7 and 9: nine files synced, the marker
 // synced, the old tile kept under a second name before each new one that replaces it, the
 // folder synced, then the kept old tiles and the marker removed.
