@@ -10,17 +10,11 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <malloc.h>
-
 namespace platform {
 
 Application::Application(int& argc, char** argv, const QString& name)
     : m_translator(std::make_unique<QTranslator>())
 {
-    // Blocks of a megabyte or more come from the system and go back to it when freed. Left to
-    // itself, glibc raises that threshold after the first such block is freed and keeps later
-    // ones in its heap: a second turned photo then held 11 MiB more at its peak.
-    ::mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
     QApplication::setApplicationName(name);
     QApplication::setApplicationVersion(QStringLiteral(TESSARINE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.tessarine.Tessarine"));
@@ -29,21 +23,31 @@ Application::Application(int& argc, char** argv, const QString& name)
     const QCommandLineOption help = parser.addHelpOption(), version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("picture"), QStringLiteral("A picture to load."),
                                  QStringLiteral("[picture]"));
-    // --help and --version answer without a display; the rest waits until
-    // Qt has taken its own options (-platform …) away.
-    parser.parse(QStringList(argv, argv + argc));
-    if (parser.isSet(help) || parser.isSet(version)) {
+    // Qt's own options that take a value, which QApplication takes away.
+    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                             "stylesheet", "qwindowgeometry", "qwindowicon", "qwindowtitle"}) {
+        QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    // --help, --version and a mistake answer without a display (on Windows in a box, as Qt
+    // answers for a program without a console); a mistake ends the program with status 2.
+    const bool understood = parser.parse(QStringList(argv, argv + argc));
+    if (!understood || parser.isSet(help) || parser.isSet(version)) {
         const QCoreApplication console(argc, argv); // names the program in the usage line
-        parser.isSet(help) ? parser.showHelp() : parser.showVersion();
+        if (!understood) parser.setApplicationDescription(parser.errorText());
+        understood && parser.isSet(version) ? parser.showVersion() : parser.showHelp(understood ? 0 : 2);
     }
     m_app = std::make_unique<QApplication>(argc, argv);
     parser.process(*m_app);
     m_picture = parser.positionalArguments().value(0);
-    if (m_translator->load(
-            QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
-            QStringLiteral("qtbase"), QStringLiteral("_"),
-            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(m_translator.get());
+    const QLocale chinese(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
+    for (const QString& folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral(":/translations")})
+        if (m_translator->load(chinese, QStringLiteral("qtbase"), QStringLiteral("_"), folder)) {
+            QApplication::installTranslator(m_translator.get());
+            break;
+        }
 }
 
 Application::~Application() = default;

@@ -2,6 +2,9 @@
 
 #include "platform/SystemErrorText.h"
 
+#include "platform/FileCalls.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,19 +14,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-// The file-system calls of the tile writer.  Every file of a set is first
+// How the tile writer uses the file system.  Every file of a set is first
 // written under a hidden name beside its final one,
 //     .5.jpg.tessarine-<process id>-<set>.new
 // and, while the set is being put in place, the file it replaces is kept
@@ -46,57 +42,29 @@ enum class Aside { None, Linked, Moved };
 struct StagedPictures::Staged
 {
     QString path;
-    QByteArray target; // `path` as the file system spells it
-    QByteArray staged; // the new file under its hidden name
-    QByteArray aside;  // the old file's hidden name while the set is put in place
-    int fd = -1;       // open until the commit has synced it
+    QString staged; // the new file under its hidden name
+    QString aside;  // the old file's hidden name while the set is put in place
+    files::Handle file = -1; // open until the commit has synced it
     Aside oldFile = Aside::None;
     bool placed = false;
 };
 
 namespace {
 
-// A name that exists but is a FIFO, socket or device: no errno says that.
-constexpr int NotRegularFile = -1;
 constexpr std::size_t HeaderBytes = 54;
 
 SaveError saveError(int error, const QString& path)
 {
     return SaveError(RuntimeError::DeviceIOError,
-                     error == NotRegularFile ? QStringLiteral("这不是普通文件，不能替换")
-                                             : systemErrorText(error),
-                     path);
-}
-
-// An existing file of that name must be one we may replace: a folder, a
-// FIFO or device, or a file that may not be written (read-only, immutable,
-// on a read-only disk) is refused before anything is written.  Asked
-// without opening it, so that nobody watching the file sees it touched.
-int checkReplaceable(const QByteArray& target)
-{
-    struct stat info = {};
-    if (::stat(target.constData(), &info) != 0)
-        return errno == ENOENT ? 0 : errno; // a new name, or a missing folder found later
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    if (!S_ISREG(info.st_mode)) return NotRegularFile;
-    return ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
-}
-
-// A folder we may not open, or whose file system cannot sync one (EINVAL), is
-// left to the system.  Returns the error, or 0.
-int syncFolder(const QString& folder)
-{
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int error = fd < 0 || ::fsync(fd) == 0 ? 0 : errno;
-    if (fd >= 0) ::close(fd);
-    return error == EINVAL ? 0 : error;
+                     error == files::NotRegularFile ? QStringLiteral("这不是普通文件，不能替换")
+                                                    : systemErrorText(error),
+                     QDir::toNativeSeparators(path));
 }
 
 // Leftovers of sets whose process is gone: "file name", "process-set", process, "new", "old"
 // or "commit".  Nothing here is worth a failure: a folder we cannot clean is reported by the
 // write that follows.  Adds to `kept` the old files that stay because their names are taken.
-void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QByteArray>>& kept)
+void sweepLeftovers(const QString& folder, std::vector<std::pair<QString, QString>>& kept)
 {
     static const QRegularExpression leftover(
         QStringLiteral(R"(^\.(?:(.+)\.)?tessarine-((\d+)-\d+)\.(new|old|commit)$)"));
@@ -106,44 +74,25 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QByteArray, QBy
     for (const QString& name : dir.entryList({QStringLiteral(".*tessarine-*")},
                                              QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         const QRegularExpressionMatch match = leftover.match(name);
-        const pid_t owner = pid_t(match.captured(3).toInt()); // 0 for no match
-        if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        const int owner = match.captured(3).toInt(); // 0 for no match
+        if (owner <= 0 || !files::processGone(owner)) continue;
         gone << match;
         if (match.captured(4) == QLatin1String("commit")) finished << match.captured(2);
     }
     for (const QRegularExpressionMatch& match : std::as_const(gone)) {
-        const QByteArray file = QFile::encodeName(dir.filePath(match.captured(0)));
-        const QByteArray target = QFile::encodeName(dir.filePath(match.captured(1)));
+        const QString file = dir.filePath(match.captured(0));
+        const QString target = dir.filePath(match.captured(1));
         const QString kind = match.captured(4);
         if (finished.contains(match.captured(2)) && kind != QLatin1String("commit"))
-            kind == QLatin1String("new") ? ::rename(file.constData(), target.constData())
-                                         : ::unlink(file.constData());
+            kind == QLatin1String("new") ? void(files::rename(file, target)) : void(QFile::remove(file));
         else if (kind == QLatin1String("new"))
-            ::unlink(file.constData());
-        else if (kind == QLatin1String("old") &&
-                 ::renameat2(AT_FDCWD, file.constData(), AT_FDCWD, target.constData(),
-                             RENAME_NOREPLACE) != 0)
+            QFile::remove(file);
+        else if (kind == QLatin1String("old") && !files::renameNoReplace(file, target))
             kept.emplace_back(target, file);
     }
-    if (!finished.isEmpty() && syncFolder(folder) == 0) // else the markers wait for the next
+    if (!finished.isEmpty() && files::syncFolder(folder) == 0) // else the markers wait
         for (const QString& set : std::as_const(finished))
-            ::unlink(QFile::encodeName(dir.filePath(".tessarine-" + set + ".commit")).constData());
-}
-
-// A write that stops part-way (the disk filled up, the file grew past the
-// size limit) reports a short count and no error; the next write, which
-// then writes nothing, says why.
-int writeAll(int fd, const unsigned char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t count = ::write(fd, data, size);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return errno;
-        if (count == 0) return ENOSPC;
-        data += count;
-        size -= std::size_t(count);
-    }
-    return 0;
+            QFile::remove(dir.filePath(".tessarine-" + set + ".commit"));
 }
 
 // One row of 0xffRRGGBB pixels as blue, green, red bytes.  Plain enough for
@@ -191,7 +140,7 @@ std::size_t packHeader(const QImage& image, unsigned char* out)
 // packed and then written unbuffered, so that a full disk shows as a short
 // write.  The finished file's write-back starts at once, so that the commit
 // finds most of it on the disk already.
-void writeBitmap(const QImage& picture, const QString& path, int fd)
+void writeBitmap(const QImage& picture, const QString& path, files::Handle file)
 {
     // 32-bit pixels without alpha are what Qt writes as a 24-bit bitmap; a drawing kept in the
     // bitmap's own byte order needs no packing.
@@ -202,7 +151,7 @@ void writeBitmap(const QImage& picture, const QString& path, int fd)
     if (image.isNull()) throw std::bad_alloc();
     const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
     const std::size_t size = HeaderBytes + row * std::size_t(image.height());
-    if (size > 0xFFFFFFFFu) throw saveError(EFBIG, path); // more than a bitmap's header counts
+    if (size > 0xFFFFFFFFu) throw saveError(files::TooLarge, path); // more than a bitmap's header counts
     const std::size_t rows = std::clamp<std::size_t>(512 * 1024 / row, 1, image.height());
     const std::unique_ptr<unsigned char[]> piece(new unsigned char[HeaderBytes + rows * row]);
     for (int y = image.height() - 1; y >= 0;) {
@@ -215,22 +164,20 @@ void writeBitmap(const QImage& picture, const QString& path, int fd)
                 packRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out);
             std::memset(out + pixels, 0, row - pixels);
         }
-        if (const int error = writeAll(fd, piece.get(), std::size_t(out - piece.get())))
+        if (const int error = files::writeAll(file, piece.get(), std::size_t(out - piece.get())))
             throw saveError(error, path);
     }
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    files::finished(file);
 }
 
 } // namespace
 
-// A tile that would pass the user's file-size limit is a failed write with a
-// reason, not the end of the program.  Sets are numbered from the clock, so that
-// a process that gets the id of a crashed one does not meet its names.
+// Sets are numbered from the clock, so that a process that gets the id of a crashed one does
+// not meet its names.
 StagedPictures::StagedPictures()
 {
     static std::atomic<unsigned> sets{unsigned(std::time(nullptr))};
-    m_set = QStringLiteral("%1-%2").arg(::getpid()).arg(++sets);
-    ::signal(SIGXFSZ, SIG_IGN);
+    m_set = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++sets);
 }
 
 StagedPictures::~StagedPictures()
@@ -245,22 +192,19 @@ void StagedPictures::SavePicture(const Picture& picture, const QString& path)
     try {
         if (m_folder.isEmpty()) {
             m_folder = QFileInfo(path).path();
-            m_marker = QFile::encodeName(m_folder + "/.tessarine-" + m_set + ".commit");
+            m_marker = m_folder + "/.tessarine-" + m_set + ".commit";
             sweepLeftovers(m_folder, m_kept);
         }
-        // The hidden names of the new file and of the old one while it is kept; O_EXCL refuses
-        // anything already there.
+        // The hidden names of the new file and of the old one while it is kept.
         const QString stem = m_folder + "/." + QFileInfo(path).fileName() + ".tessarine-" + m_set;
-        Staged& file = m_staged.emplace_back(Staged{path, QFile::encodeName(path),
-                                                    QFile::encodeName(stem + ".new"),
-                                                    QFile::encodeName(stem + ".old")});
-        if (const int error = checkReplaceable(file.target)) throw saveError(error, path);
-        file.fd = ::open(file.staged.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (file.fd < 0) throw saveError(errno, path);
-        writeBitmap(picture.image(), path, file.fd);
+        Staged& staged = m_staged.emplace_back(Staged{path, stem + ".new", stem + ".old"});
+        if (const int error = files::checkReplaceable(path)) throw saveError(error, path);
+        if (const int error = files::createNew(staged.staged, staged.file))
+            throw saveError(error, path);
+        writeBitmap(picture.image(), path, staged.file);
     } catch (const std::bad_alloc&) {
         discard();
-        throw saveError(ENOMEM, path);
+        throw saveError(files::OutOfMemory, path);
     } catch (...) {
         discard();
         throw;
@@ -275,16 +219,16 @@ void StagedPictures::Commit()
     } catch (const std::bad_alloc&) {
         rollBack();
         discard();
-        throw saveError(ENOMEM, last);
+        throw saveError(files::OutOfMemory, last);
     } catch (...) {
         rollBack();
         discard();
         throw;
     }
     for (const Staged& staged : m_staged) {
-        if (staged.oldFile != Aside::None) ::unlink(staged.aside.constData());
+        if (staged.oldFile != Aside::None) QFile::remove(staged.aside);
         for (const auto& [target, kept] : m_kept)
-            if (target == staged.target) ::unlink(kept.constData());
+            if (target == staged.path) QFile::remove(kept);
     }
     discard();
 }
@@ -295,35 +239,31 @@ void StagedPictures::Commit()
 // either the old files or the new ones, never empty ones.
 void StagedPictures::place()
 {
-    for (Staged& staged : m_staged) {
-        if (::fdatasync(staged.fd) != 0) throw saveError(errno, staged.path);
-        ::close(std::exchange(staged.fd, -1));
-    }
-    const int marker = ::open(m_marker.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (marker < 0) throw saveError(errno, m_staged.front().path);
+    for (Staged& staged : m_staged)
+        if (const int error = files::syncAndClose(staged.file)) throw saveError(error, staged.path);
+    files::Handle marker = -1;
+    if (const int error = files::createNew(m_marker, marker))
+        throw saveError(error, m_staged.front().path);
     m_marked = true;
-    ::close(marker);
-    if (const int error = syncFolder(m_folder)) throw saveError(error, m_folder);
+    files::close(marker);
+    if (const int error = files::syncFolder(m_folder)) throw saveError(error, m_folder);
     for (Staged& staged : m_staged) {
         // The file being replaced gets a second name first, so it can be
         // put back.  Where hard links are not to be had, it is moved aside
         // instead, and put back all the same.
-        struct stat info = {};
-        if (::lstat(staged.target.constData(), &info) == 0) {
-            if (::link(staged.target.constData(), staged.aside.constData()) == 0)
+        if (const QFileInfo old(staged.path); old.exists() || old.isSymLink()) {
+            if (files::link(staged.path, staged.aside))
                 staged.oldFile = Aside::Linked;
-            else if (::rename(staged.target.constData(), staged.aside.constData()) == 0)
+            else if (const int moved = files::rename(staged.path, staged.aside); moved == 0)
                 staged.oldFile = Aside::Moved;
             else
-                throw saveError(errno, staged.path);
-        } else if (errno != ENOENT) {
-            throw saveError(errno, staged.path);
+                throw saveError(moved, staged.path);
         }
-        if (::rename(staged.staged.constData(), staged.target.constData()) != 0)
-            throw saveError(errno, staged.path);
+        if (const int error = files::rename(staged.staged, staged.path))
+            throw saveError(error, staged.path);
         staged.placed = true;
     }
-    if (const int error = syncFolder(m_folder)) throw saveError(error, m_folder);
+    if (const int error = files::syncFolder(m_folder)) throw saveError(error, m_folder);
 }
 
 // Undoes a commit that stopped part-way, newest first: each old file gets
@@ -335,13 +275,12 @@ void StagedPictures::rollBack() noexcept
     for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
         Staged& staged = *it;
         if (staged.oldFile == Aside::Moved || (staged.placed && staged.oldFile == Aside::Linked)) {
-            if (::rename(staged.aside.constData(), staged.target.constData()) == 0)
-                staged.oldFile = Aside::None;
+            if (files::rename(staged.aside, staged.path) == 0) staged.oldFile = Aside::None;
         } else if (staged.oldFile == Aside::Linked) {
-            ::unlink(staged.aside.constData());
+            QFile::remove(staged.aside);
             staged.oldFile = Aside::None;
         } else if (staged.placed) {
-            ::unlink(staged.target.constData());
+            QFile::remove(staged.path);
         }
         staged.placed = false;
     }
@@ -351,17 +290,17 @@ void StagedPictures::rollBack() noexcept
 // closed, and the marker, once the old files are back or the new ones in place.
 void StagedPictures::discard() noexcept
 {
-    for (const Staged& staged : m_staged) {
-        if (staged.fd >= 0) ::close(staged.fd);
-        if (!staged.placed) ::unlink(staged.staged.constData());
+    for (Staged& staged : m_staged) {
+        files::close(staged.file);
+        if (!staged.placed) QFile::remove(staged.staged);
     }
     m_staged.clear();
-    if (std::exchange(m_marked, false)) ::unlink(m_marker.constData());
+    if (std::exchange(m_marked, false)) QFile::remove(m_marker);
 }
 
 void RepairTiles(const QString& folder)
 {
-    std::vector<std::pair<QByteArray, QByteArray>> kept;
+    std::vector<std::pair<QString, QString>> kept;
     sweepLeftovers(folder, kept);
 }
 

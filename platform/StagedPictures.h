@@ -49,11 +49,11 @@ private:
 
     QString m_set;    // names this set's files: "<process id>-<number>"
     QString m_folder; // where they go, cleared of crashed cuts' leftovers
-    QByteArray m_marker;
+    QString m_marker;
     bool m_marked = false;
     std::vector<Staged> m_staged;
     // Old files a crashed cut kept whose names were taken: (name, kept file).
-    std::vector<std::pair<QByteArray, QByteArray>> m_kept;
+    std::vector<std::pair<QString, QString>> m_kept;
 };
 
 // Finishes the sets that a process now gone was putting in place in `folder`

@@ -1,7 +1,23 @@
 # Picture decoding. Included by the platform library's CMakeLists after
-# add_library(tessarine_platform ...). Qt reads the common formats; libheif reads HEIF/HEIC and
-# libwmf draws Windows metafiles and libemf2svg enhanced ones (drawn with Qt SVG), none of
-# which Qt 6.4 can read; JPEGs go to libjpeg-turbo directly.
+# add_library(tessarine_platform ...). Qt reads the common formats everywhere.  On Linux, libheif
+# reads HEIF/HEIC, libwmf draws Windows metafiles and libemf2svg enhanced ones (drawn with Qt
+# SVG), none of which Qt 6.4 can read; JPEGs go to libjpeg-turbo directly.  On Windows the
+# system draws both kinds of metafile.
+target_sources(tessarine_platform PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.h
+    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Decoders.h
+    ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/decode/Formats.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${TESSARINE_SYSTEM}/DecoderProcess.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${TESSARINE_SYSTEM}/PictureReaders.cpp
+)
+if(WIN32)
+    target_sources(tessarine_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/windows/Metafiles.cpp)
+    target_link_libraries(tessarine_platform PRIVATE gdi32)
+    return()
+endif()
+
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(TESSARINE_HEIF REQUIRED IMPORTED_TARGET GLOBAL libheif)
 # libwmf.pc lists every library libwmf itself was linked against; we only need its own two
@@ -18,20 +34,14 @@ find_package(PNG REQUIRED)
 find_package(Qt6 REQUIRED COMPONENTS Svg)
 
 target_sources(tessarine_platform PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.h
-    ${CMAKE_CURRENT_LIST_DIR}/ImageDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/Decoders.h
-    ${CMAKE_CURRENT_LIST_DIR}/decode/BitfieldBmp.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/EmfDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/HeifDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/JpegDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/decode/WmfDecoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/linux/DecoderProcess.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/linux/decode/EmfDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/linux/decode/HeifDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/linux/decode/JpegDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/linux/decode/WmfDecoder.cpp
 )
 target_include_directories(tessarine_platform SYSTEM PRIVATE ${TESSARINE_WMF_INCLUDE_DIRS}
     ${TESSARINE_EMF2SVG_INCLUDE_DIR})
 target_link_libraries(tessarine_platform PRIVATE
-    Qt6::Gui
     Qt6::Svg
     JPEG::JPEG
     PNG::PNG

@@ -5,7 +5,9 @@
 #include <QImageReader>
 #include <QtTest>
 
+#ifndef Q_OS_WIN
 #include <sys/resource.h>
+#endif
 
 using namespace testpictures;
 
@@ -123,6 +125,9 @@ void DecodeTest::decodes_data()
     QTest::addColumn<QSize>("size");
     const auto row = [](const QString& name, const QByteArray& bytes, int tolerance,
                         QRgb mark = kRed, QRgb field = kGrey, QSize size = kSize) {
+        // Without ImageMagick, or with Qt's PNG reader, which shows an index past the palette
+        // as its first colour.
+        if (!kMakesPictures && (bytes.isEmpty() || name == "png-past-the-palette")) return;
         QTest::newRow(qPrintable(name)) << saved(bytes) << tolerance << mark << field << size;
     };
     const auto refused = [](const char* name, const QString& path, QSize size = {0, 0}) {
@@ -194,12 +199,16 @@ void DecodeTest::decodes_data()
         qToLittleEndian(mask, wide.data() + at);
     row("bmp-32-10bit", wide, 0, kWhite, qRgb(0, 0, 0));
 
-    const QString fifo = dir().filePath(QStringLiteral("fifo")); // never a seed
-    QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
     refused("missing", dir().filePath(QStringLiteral("none")));
     refused("folder", dir().path());
+#ifdef Q_OS_WIN
+    refused("device", QStringLiteral("NUL"));
+#else
+    const QString fifo = dir().filePath(QStringLiteral("fifo")); // never a seed
+    QVERIFY(QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
     refused("fifo", fifo);
     refused("device", QStringLiteral("/dev/zero"));
+#endif
     refused("empty", saved({}));
     refused("not-a-picture", saved("just words\n"));
     refused("png-truncated", saved(encode(kPicture, "png").left(60)));
@@ -209,10 +218,12 @@ void DecodeTest::decodes_data()
     // over every pixel, and a progressive JPEG claiming 16000 x 16000 pixels.
     refused("wmf-pen-text-far-off", saved(wmf({4800, 4800}, 10, 100, 100, 56)), {-1, -1});
     refused("emf-zigzag", saved(emf({2000, 2000}, 50000)), {-1, -1});
-    QByteArray scans = made("convert -size 2000x2000 xc:gray -interlace Plane jpg:out", {});
-    const qsizetype last = scans.lastIndexOf("\xff\xda"), end = scans.size() - 2;
-    scans.insert(end, scans.mid(last, end - last).repeated(int(1000000 / (end - last))));
-    refused("jpeg-many-scans", saved(scans));
+    if (QByteArray scans = made("convert -size 2000x2000 xc:gray -interlace Plane jpg:out", {});
+        kMakesPictures) {
+        const qsizetype last = scans.lastIndexOf("\xff\xda"), end = scans.size() - 2;
+        scans.insert(end, scans.mid(last, end - last).repeated(int(1000000 / (end - last))));
+        refused("jpeg-many-scans", saved(scans));
+    }
     // Headers that claim 30000 x 30000 pixels (HEIF: 100000 x 100000), with little behind: the
     // two sides stand big-endian `at` bytes past the marker. Unpatched, the picture is fine.
     const auto claiming = [](QByteArray bytes, const char* marker, int at, auto side) {
@@ -224,8 +235,10 @@ void DecodeTest::decodes_data()
     refused("huge-jpeg", claiming(encode(kPicture, "jpeg"), "\xff\xc0", 5, quint16(30000)));
     refused("huge-progressive-jpeg", claiming(made("convert 1 -interlace Plane jpg:out", {kPicture}),
                                               "\xff\xc2", 5, quint16(16000)));
-    refused("huge-gif", saved(made("convert 1 -page 30000x30000+0+0 gif:out", {kPicture})));
-    refused("huge-heic", claiming(made("convert 1 heic:out", {kPicture}), "ispe", 8, quint32(100000)));
+    if (kMakesPictures) {
+        refused("huge-gif", saved(made("convert 1 -page 30000x30000+0+0 gif:out", {kPicture})));
+        refused("huge-heic", claiming(made("convert 1 heic:out", {kPicture}), "ispe", 8, quint32(100000)));
+    }
     // The broken pictures of Debian's test packages (tools/packages.sh), those installed: each
     // decodes or fails with a reason, within seconds; none crashes. -1 x -1: either outcome.
     for (const char* folder :
@@ -244,8 +257,14 @@ void DecodeTest::decodes()
     QFETCH(QRgb, field);
     QFETCH(QSize, size);
     // Seconds of work, the decoding process's included, which a busy machine does not stretch.
+    // (Windows counts the seconds on the clock.)
     const auto seconds = [] {
-        rusage child{};
+#ifdef Q_OS_WIN
+        return double(std::clock()) / CLOCKS_PER_SEC;
+#else
+        rusage child{
+#endif
+    };
         getrusage(RUSAGE_CHILDREN, &child);
         return double(std::clock()) / CLOCKS_PER_SEC + child.ru_utime.tv_sec +
                child.ru_stime.tv_sec + (child.ru_utime.tv_usec + child.ru_stime.tv_usec) / 1e6;

@@ -15,6 +15,10 @@ TESSARINE_TEST_PACKAGES="xvfb xauth xdotool python3-xlib imagemagick libvips-too
     libsixel-examples gdk-pixbuf-tests golang-golang-x-image-dev afl++-doc
     lintian appstream"
 
+# Tessarine for Windows (tools/windows.sh): the cross compiler, apt-get source's unpacking,
+# Wine to run the tests and an X server for its real window, and NSIS for the installer.
+TESSARINE_WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix dpkg-dev wine wine64 nsis xvfb xauth xdotool"
+
 # Building the Debian package (tools/package.sh): dpkg-shlibdeps and dpkg-buildflags.
 TESSARINE_PACKAGE_PACKAGES="dpkg-dev"
 

@@ -15,6 +15,8 @@ namespace platform::decode {
 
 // How much of a file's beginning is looked at to recognise formats Qt has no reader for.
 inline constexpr qint64 kSniffBytes = 256;
+// The first four bytes of a placeable metafile.
+inline constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
 
 // Large enough for a 200-megapixel panorama at four bytes a pixel, small enough that a forged
 // header cannot make us reserve tens of gigabytes before the pixel data is even looked at.
@@ -45,10 +47,22 @@ inline DecodedPicture failure(QString reason)
     return {QImage(), std::move(reason)};
 }
 
+// This system's ways into picture files (platform/linux/, platform/windows/). Opens `path` for
+// reading only if it names a non-empty regular file; else says why not.
+[[nodiscard]] QString openPictureFile(const QString& path, QFile& file);
+
+// A PNG that this system's own libpng reads better than Qt's reader, or null; `meansSrgb` tells
+// whether its colour chunks only restate sRGB.
+[[nodiscard]] QImage readPngFirst(QFile& file, bool& meansSrgb);
+
+// A JPEG that this system's own libjpeg-turbo decodes, with its turn; unsettled (no picture and
+// no reason) for what it leaves to Qt's reader, and with `oneScan` for JPEGs of several scans.
+[[nodiscard]] DecodedPicture readJpeg(QFile& file, bool oneScan);
+
 // Decodes the picture `file` holds, whatever its format, in this process.
 [[nodiscard]] DecodedPicture decodeOpenFile(QFile& file);
 
-// The same in a process of its own, under limits of time and memory (platform/linux/), for the
+// The same in a process of its own, under limits of time and memory, for the
 // picture file open as `fd`. A picture that cannot be decoded within them is refused.
 [[nodiscard]] DecodedPicture decodeInChild(int fd);
 

@@ -14,8 +14,15 @@ namespace testpictures {
 // Qt's writer ("png", "jpeg", "bmp", "tiff", "webp") at best quality.
 [[nodiscard]] QByteArray encode(const QImage& image, const char* format);
 
+// ImageMagick and vips make some fixtures and references; Windows builds' tests run without them.
+#ifdef _WIN32
+inline constexpr bool kMakesPictures = false;
+#else
+inline constexpr bool kMakesPictures = true;
+#endif
+
 // Runs the shell `command` in a fresh folder holding `inputs` as PNG files "1", "2"...; returns
-// the bytes it left in a file "out", or nothing when it failed.
+// the bytes it left in a file "out", or nothing when it failed or cannot run.
 [[nodiscard]] QByteArray made(const QString& command, const QList<QImage>& inputs);
 
 // `part` of `picture` drawn at `size` by ImageMagick, independently of Qt: each pixel's centre

@@ -1,4 +1,4 @@
-#include "Decoders.h"
+#include "platform/decode/Decoders.h"
 
 #include <QColorSpace>
 #include <QtEndian>
@@ -61,23 +61,6 @@ QColorSpace colourSpaceOf(const heif_image_handle* handle)
 }
 
 } // namespace
-
-bool looksLikeHeif(QByteArrayView head)
-{
-    static constexpr std::array<const char*, 8> brands = {"heic", "heix", "mif1", "msf1",
-                                                          "heim", "heis", "hevc", "hevx"};
-    if (head.size() < 16 || head.sliced(4, 4) != "ftyp") return false;
-    // The box holds the major brand at 8 and the compatible brands from 16 to its end; the
-    // minor version at 12 is not a brand.
-    const qsizetype boxSize = qFromBigEndian<quint32>(head.data());
-    const qsizetype end = qMin(head.size(), boxSize);
-    for (qsizetype at = 8; at + 4 <= end; at += 4) {
-        if (at == 12) continue;
-        for (const char* brand : brands)
-            if (head.sliced(at, 4) == brand) return true;
-    }
-    return false;
-}
 
 DecodedPicture decodeHeif(const QByteArray& data)
 {

@@ -1,4 +1,4 @@
-#include "Decoders.h"
+#include "platform/decode/Decoders.h"
 
 #include <QColorSpace>
 
@@ -113,11 +113,6 @@ DecodedPicture decodeWith(jpeg_decompress_struct& info, ErrorManager& errors, st
 }
 
 } // namespace
-
-bool looksLikeJpeg(QByteArrayView head)
-{
-    return head.size() >= 3 && head.startsWith("\xff\xd8\xff");
-}
 
 DecodedPicture decodeJpeg(std::FILE* stream, bool oneScan)
 {

@@ -1,4 +1,4 @@
-#include "Decoders.h"
+#include "platform/decode/Decoders.h"
 
 #include <QPainter>
 #include <QSvgRenderer>
@@ -50,13 +50,6 @@ bool readHeader(QByteArrayView data, Header& header)
 }
 
 } // namespace
-
-bool looksLikeEmf(QByteArrayView head)
-{
-    return head.size() >= kHeaderBytes &&
-           qFromLittleEndian<quint32>(head.data()) == kHeaderRecord &&
-           qFromLittleEndian<quint32>(head.data() + 40) == kSignature;
-}
 
 DecodedPicture decodeEmf(const QByteArray& data)
 {

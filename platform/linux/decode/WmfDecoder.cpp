@@ -1,4 +1,4 @@
-#include "Decoders.h"
+#include "platform/decode/Decoders.h"
 
 #include <QtEndian>
 
@@ -29,8 +29,6 @@ QString describe(wmf_error_t error)
 
 using Api = std::unique_ptr<wmfAPI, decltype(&wmf_api_destroy)>;
 
-constexpr quint32 kPlaceableKey = 0x9AC6CDD7u;
-
 // The frame a placeable header promises, in libwmf's device units (points), measured from the
 // window origin, which writers set to the frame's top-left corner. Drawing this frame rather
 // than the extent of the strokes keeps the picture's margins; plain metafiles have no frame.
@@ -49,17 +47,6 @@ bool placeableFrame(const QByteArray& data, wmfD_Rect& frame)
 }
 
 } // namespace
-
-bool looksLikeWmf(QByteArrayView head)
-{
-    if (head.size() < 6) return false;
-    if (qFromLittleEndian<quint32>(head.data()) == kPlaceableKey) return true;
-    // A plain metafile header: type 1 (memory) or 2 (disk), a nine-word header, and
-    // version 0x0100 or 0x0300.
-    const auto word = [&](int at) { return qFromLittleEndian<quint16>(head.data() + at); };
-    return (word(0) == 1 || word(0) == 2) && word(2) == 9 &&
-           (word(4) == 0x0100 || word(4) == 0x0300);
-}
 
 DecodedPicture decodeWmf(const QByteArray& data)
 {
