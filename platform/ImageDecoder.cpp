@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
-
+#include <QtEndian>
 
 namespace platform {
 namespace {
@@ -94,9 +94,40 @@ DecodedPicture readLargestIcon(QImageReader& reader)
     return success(std::move(image));
 }
 
+// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
+// 1/100000 as PNG stores them.
+constexpr qint64 kSrgbChromaticities[8] = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+
+// True for a PNG whose colour chunks (before its pixels, within `head`) only restate sRGB: a
+// gAMA of 1/2.2, cHRM absent or holding sRGB's primaries, and no iCCP or sRGB chunk. Such files
+// are what most tools write for plain sRGB pixels; reading their 2.2 curve as a different
+// transfer function than sRGB's would darken every shadow. libpng itself corrects gamma only
+// when file gamma times display gamma (2.2: 1/45455 in PNG's units) strays more than 5 % from
+// one, and takes chromaticities within 0.001 as sRGB's.
+bool pngMeansSrgb(const QByteArray& head)
+{
+    const auto number = [&](qsizetype at) {
+        return qint64(qFromBigEndian<quint32>(head.data() + at));
+    };
+    bool gamma = false;
+    for (qsizetype at = 8; head.startsWith("\x89PNG\r\n\x1a\n") && at + 8 <= head.size();) {
+        const qsizetype length = number(at), data = at + 8;
+        const QByteArray type = head.mid(at + 4, 4);
+        if (type == "IDAT" || data + length > head.size() || type == "iCCP" || type == "sRGB")
+            return gamma && type == "IDAT";
+        if (type == "gAMA" && length == 4)
+            gamma = std::llabs(number(data) * 100000 / 45455 - 100000) <= 5000;
+        for (int i = 0; type == "cHRM" && i < 8; ++i)
+            if (length != 32 || std::llabs(number(data + 4 * i) - kSrgbChromaticities[i]) > 100)
+                return false;
+        at = data + length + 4;
+    }
+    return false;
+}
+
 DecodedPicture readWithQt(QFile& file)
 {
-    bool pngInSrgb = false;
+    const bool pngInSrgb = pngMeansSrgb(file.peek(64 * 1024));
     if (QImage png = readPngFirst(file, pngInSrgb); !png.isNull()) return success(std::move(png));
     if (!file.seek(0)) return failure(QStringLiteral("读取文件出错"));
     QImageReader reader(&file);

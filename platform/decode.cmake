@@ -14,7 +14,8 @@ target_sources(tessarine_platform PRIVATE
 )
 if(WIN32)
     target_sources(tessarine_platform PRIVATE ${CMAKE_CURRENT_LIST_DIR}/windows/Metafiles.cpp)
-    target_link_libraries(tessarine_platform PRIVATE gdi32)
+    target_link_libraries(tessarine_platform PRIVATE gdi32
+        Qt6::QGifPlugin Qt6::QICOPlugin Qt6::QJpegPlugin)
     return()
 endif()
 

@@ -21,28 +21,24 @@ if(WIN32)
         "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
     configure_file("${CMAKE_CURRENT_LIST_DIR}/tessarine.rc.in" "${release_out}/tessarine.rc" @ONLY)
     target_sources(tessarine PRIVATE "${release_out}/tessarine.rc")
-    # The installer (NSIS), of the program stripped of its symbols; "Open with" for the
-    # picture types the Windows build reads.
+    # The installer (NSIS); "Open with" for the picture types the Windows build reads.
     set(TESSARINE_VERSION4 "${PROJECT_VERSION}.0")
     set(TESSARINE_INSTALLER "${CMAKE_BINARY_DIR}/tessarine-${PROJECT_VERSION}-setup.exe")
-    set(TESSARINE_EXE "${release_out}/tessarine.exe")
+    set(TESSARINE_EXE "$<TARGET_FILE:tessarine>")
     set(TESSARINE_OPEN_WITH "")
     set(TESSARINE_OPEN_WITH_REMOVED "")
     foreach(type IN ITEMS .jpg .jpeg .jpe .jfif .png .bmp .dib .gif .ico .cur .wmf .emf)
         string(APPEND TESSARINE_OPEN_WITH
-               "    WriteRegStr HKLM "\${APP}\SupportedTypes" "${type}" ""
-"
-               "    WriteRegStr HKLM "Software\Classes\${type}\OpenWithList\tessarine.exe" "" ""
-")
+               "    WriteRegStr HKLM \"\${APP}\\SupportedTypes\" \"${type}\" \"\"\n"
+               "    WriteRegStr HKLM \"Software\\Classes\\${type}\\OpenWithList\\tessarine.exe\" \"\" \"\"\n")
         string(APPEND TESSARINE_OPEN_WITH_REMOVED
-               "    DeleteRegKey HKLM "Software\Classes\${type}\OpenWithList\tessarine.exe"
-")
+               "    DeleteRegKey HKLM \"Software\\Classes\\${type}\\OpenWithList\\tessarine.exe\"\n")
     endforeach()
-    configure_file("${CMAKE_CURRENT_LIST_DIR}/tessarine.nsi.in" "${release_out}/tessarine.nsi" @ONLY)
-    find_program(TESSARINE_MAKENSIS makensis)
-    find_program(TESSARINE_STRIP NAMES x86_64-w64-mingw32-strip strip)
+    configure_file("${CMAKE_CURRENT_LIST_DIR}/tessarine.nsi.in" "${release_out}/tessarine.nsi.in"
+                   @ONLY)
+    file(GENERATE OUTPUT "${release_out}/tessarine.nsi" INPUT "${release_out}/tessarine.nsi.in")
+    find_program(TESSARINE_MAKENSIS makensis REQUIRED)
     add_custom_command(OUTPUT "${TESSARINE_INSTALLER}"
-        COMMAND "${TESSARINE_STRIP}" -o "${TESSARINE_EXE}" "$<TARGET_FILE:tessarine>"
         COMMAND "${TESSARINE_MAKENSIS}" -V2 "${release_out}/tessarine.nsi"
         DEPENDS tessarine "${release_out}/tessarine.nsi"
         VERBATIM)

@@ -184,20 +184,22 @@ void DecodeTest::decodes_data()
         row(options, made(QStringLiteral("convert 1 %1 png24:out").arg(options), {probe(kSize, blue, blue)}), 2,
             expected, expected);
     // Bit fields widen by bit replication: 132 is 16 of 31 and 130 is 32 of 63.
-    const QImage whiteOnGrey = probe(kSize, kWhite, qRgb(132, 132, 132));
-    row("bmp-565", made("convert 1 -define bmp:subtype=RGB565 bmp:out", {whiteOnGrey}), 0, kWhite, qRgb(132, 130, 132));
-    QByteArray topDown = made("convert 1 -flip -define bmp:subtype=RGB565 bmp:out", {whiteOnGrey});
-    qToLittleEndian<qint32>(-kSize.height(), topDown.data() + 22); // rows stored from the top
-    row("bmp-565-top-down", topDown, 0, kWhite, qRgb(132, 130, 132));
-    QByteArray uncompressed = made("convert 1 -define bmp:subtype=RGB555 bmp:out", {whiteOnGrey});
-    uncompressed[30] = 0; // sixteen bits without masks are 5-5-5
-    row("bmp-555", uncompressed, 0, kWhite, qRgb(132, 132, 132));
-    // Ten bits a field: white stays white, transparent black is black.
-    QByteArray wide =
-        made("convert 1 -transparent black -define bmp:format=bmp4 bmp:out", {probe(kSize, kWhite, qRgb(0, 0, 0))});
-    for (const auto& [at, mask] : {std::pair{54, 0x3ff00000u}, {58, 0xffc00u}, {62, 0x3ffu}, {66, 0u}})
-        qToLittleEndian(mask, wide.data() + at);
-    row("bmp-32-10bit", wide, 0, kWhite, qRgb(0, 0, 0));
+    if (kMakesPictures) {
+        const QImage whiteOnGrey = probe(kSize, kWhite, qRgb(132, 132, 132));
+        row("bmp-565", made("convert 1 -define bmp:subtype=RGB565 bmp:out", {whiteOnGrey}), 0, kWhite, qRgb(132, 130, 132));
+        QByteArray topDown = made("convert 1 -flip -define bmp:subtype=RGB565 bmp:out", {whiteOnGrey});
+        qToLittleEndian<qint32>(-kSize.height(), topDown.data() + 22); // rows stored from the top
+        row("bmp-565-top-down", topDown, 0, kWhite, qRgb(132, 130, 132));
+        QByteArray uncompressed = made("convert 1 -define bmp:subtype=RGB555 bmp:out", {whiteOnGrey});
+        uncompressed[30] = 0; // sixteen bits without masks are 5-5-5
+        row("bmp-555", uncompressed, 0, kWhite, qRgb(132, 132, 132));
+        // Ten bits a field: white stays white, transparent black is black.
+        QByteArray wide =
+            made("convert 1 -transparent black -define bmp:format=bmp4 bmp:out", {probe(kSize, kWhite, qRgb(0, 0, 0))});
+        for (const auto& [at, mask] : {std::pair{54, 0x3ff00000u}, {58, 0xffc00u}, {62, 0x3ffu}, {66, 0u}})
+            qToLittleEndian(mask, wide.data() + at);
+        row("bmp-32-10bit", wide, 0, kWhite, qRgb(0, 0, 0));
+    }
 
     refused("missing", dir().filePath(QStringLiteral("none")));
     refused("folder", dir().path());
@@ -262,12 +264,11 @@ void DecodeTest::decodes()
 #ifdef Q_OS_WIN
         return double(std::clock()) / CLOCKS_PER_SEC;
 #else
-        rusage child{
-#endif
-    };
+        rusage child{};
         getrusage(RUSAGE_CHILDREN, &child);
         return double(std::clock()) / CLOCKS_PER_SEC + child.ru_utime.tv_sec +
                child.ru_stime.tv_sec + (child.ru_utime.tv_usec + child.ru_stime.tv_usec) / 1e6;
+#endif
     };
     const double start = seconds();
     const auto decoded = platform::decodePictureFile(path);
@@ -295,8 +296,10 @@ void DecodeTest::decodes()
          {std::tuple{0, 0, mark}, {right, 0, field}, {0, bottom, field}, {right, bottom, field}})
         QVERIFY2(difference(image.copy(x, y, 1, 1), probe({1, 1}, expected, expected)) <= tolerance,
                  qPrintable(QString::asprintf("(%d,%d) is %x", x, y, image.pixel(x, y))));
-    // Our own JPEG path must give every pixel exactly as Qt's reader does.
+        // Our own JPEG path must give every pixel exactly as Qt's reader does.
+#ifndef Q_OS_WIN // (Windows has no path of its own: Qt's reader reads them there)
     if (QImageReader(path).format() == "jpeg") QCOMPARE(image, shownByQt(path));
+#endif
 }
 
 QTEST_MAIN(DecodeTest)

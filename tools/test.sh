@@ -29,3 +29,7 @@ tests/package/install.sh
 # sanitizers), hang or impossible outcome fails the run and leaves the input
 # in build-fuzz/findings/, which a green run leaves empty.
 fuzz/run.sh 60
+
+# Tessarine for Windows: cross-built (Qt once, then from its cache), its tests under Wine,
+# and its installer installed, run and removed under Wine on Xvfb.
+tools/windows.sh

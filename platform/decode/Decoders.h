@@ -51,9 +51,9 @@ inline DecodedPicture failure(QString reason)
 // reading only if it names a non-empty regular file; else says why not.
 [[nodiscard]] QString openPictureFile(const QString& path, QFile& file);
 
-// A PNG that this system's own libpng reads better than Qt's reader, or null; `meansSrgb` tells
-// whether its colour chunks only restate sRGB.
-[[nodiscard]] QImage readPngFirst(QFile& file, bool& meansSrgb);
+// A PNG that this system's own libpng reads better than Qt's reader, or null; `meansSrgb` when
+// its colour chunks only restate sRGB.
+[[nodiscard]] QImage readPngFirst(QFile& file, bool meansSrgb);
 
 // A JPEG that this system's own libjpeg-turbo decodes, with its turn; unsettled (no picture and
 // no reason) for what it leaves to Qt's reader, and with `oneScan` for JPEGs of several scans.

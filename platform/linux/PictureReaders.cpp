@@ -29,11 +29,6 @@ QString describeType(const struct stat& info)
     return {};
 }
 
-// White x, y, then red, green and blue x, y of sRGB (D65, BT.709 primaries), in units of
-// 1/100000 as PNG stores them.
-constexpr png_fixed_point kSrgbChromaticities[8] = {31270, 32900, 64000, 33000,
-                                                    30000, 60000, 15000, 6000};
-
 void readPngData(png_structp png, png_bytep data, size_t size)
 {
     auto* file = static_cast<QFile*>(png_get_io_ptr(png));
@@ -46,27 +41,6 @@ bool readPng(png_structp png, png_infop info, png_bytepp rows = nullptr)
 {
     if (setjmp(png_jmpbuf(png))) return false;
     rows ? png_read_image(png, rows) : png_read_info(png, info);
-    return true;
-}
-
-// True for a PNG whose colour chunks only restate sRGB: a gAMA of 1/2.2 (within the tolerance
-// libpng itself applies before it bothers to correct gamma), cHRM absent or holding sRGB's
-// primaries, and no iCCP or sRGB chunk. Such files are what most tools write for plain sRGB
-// pixels; reading their 2.2 curve as a different transfer function than sRGB's would darken
-// every shadow.
-bool pngMeansSrgb(png_structp png, png_infop info)
-{
-    png_fixed_point gamma = 0, c[8] = {};
-    // libpng corrects gamma only when file gamma times display gamma (2.2: 1/45455 in PNG's
-    // units) strays more than 5 % from one, and takes chromaticities within 0.001 as sRGB's.
-    if (png_get_valid(png, info, PNG_INFO_iCCP | PNG_INFO_sRGB) ||
-        !png_get_gAMA_fixed(png, info, &gamma) ||
-        std::llabs(gamma * 100000ll / 45455 - 100000) > 5000)
-        return false;
-    const bool chrm =
-        png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]);
-    for (int i = 0; chrm && i < 8; ++i)
-        if (std::abs(c[i] - kSrgbChromaticities[i]) > 100) return false;
     return true;
 }
 
@@ -117,7 +91,7 @@ QString openPictureFile(const QString& path, QFile& file)
     return reason;
 }
 
-QImage readPngFirst(QFile& file, bool& meansSrgb)
+QImage readPngFirst(QFile& file, bool meansSrgb)
 {
     if (file.peek(8) != QByteArrayView("\x89PNG\r\n\x1a\n", 8)) return {};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
@@ -126,7 +100,6 @@ QImage readPngFirst(QFile& file, bool& meansSrgb)
     QImage read;
     if (info) png_set_read_fn(png, &file, readPngData);
     if (info && readPng(png, info)) {
-        meansSrgb = pngMeansSrgb(png, info);
         // The 16-bit colour and the paletted pictures that Qt would leave in their colours.
         const int type = png_get_color_type(png, info);
         if ((type & PNG_COLOR_MASK_COLOR) &&

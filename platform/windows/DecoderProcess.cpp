@@ -5,11 +5,18 @@
 #include "platform/SystemErrorText.h"
 #include "platform/decode/Decoders.h"
 
+#include <QtPlugin>
+
 #include <cstring>
 #include <cwchar>
 
 #include <io.h>
 #include <windows.h>
+
+// Qt's image plug-ins built into the program.
+extern const QStaticPlugin qt_static_plugin_QGifPlugin();
+extern const QStaticPlugin qt_static_plugin_QICOPlugin();
+extern const QStaticPlugin qt_static_plugin_QJpegPlugin();
 
 namespace platform::decode {
 namespace {
@@ -29,11 +36,15 @@ struct Answer
 };
 
 // The copy: the picture, then the answer, then gone. A crash ends it quietly, without the
-// system's report box.
+// system's report box. It starts before the program's own static objects are made, the list
+// of built-in plug-ins among them, so it lists the image plug-ins itself.
 [[noreturn]] void decodeForParent(HANDLE picture, HANDLE parent, HANDLE answers)
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { ::ExitProcess(3); });
+    for (const auto plugin :
+         {qt_static_plugin_QGifPlugin, qt_static_plugin_QICOPlugin, qt_static_plugin_QJpegPlugin})
+        qRegisterStaticPluginFunction(plugin());
     QFile file;
     const int fd = ::_open_osfhandle(intptr_t(picture), 0);
     if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ||
@@ -67,8 +78,8 @@ struct Answer
 // line before main() runs: the program's name, then the three handles it inherited.
 [[maybe_unused]] const bool g_child = [] {
     unsigned long long picture = 0, parent = 0, answers = 0;
-    return std::swscanf(::GetCommandLineW(), L"tessarine-decoder %llu %llu %llu", &picture,
-                        &parent, &answers) == 3 &&
+    return std::swscanf(::GetCommandLineW(), L"tessarine-decoder %llu %llu %llu", &picture, &parent,
+                        &answers) == 3 &&
            (decodeForParent(HANDLE(picture), HANDLE(parent), HANDLE(answers)), true);
 }();
 
@@ -76,7 +87,9 @@ ULONGLONG processorTime(HANDLE process)
 {
     FILETIME created, exited, kernel, user;
     if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    const auto count = [](FILETIME t) { return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+    const auto count = [](FILETIME t) {
+        return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+    };
     return count(kernel) + count(user);
 }
 
@@ -124,7 +137,8 @@ DecodedPicture decodeInChild(int fd)
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
     limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = LONGLONG(kProcessorTime);
     limits.ProcessMemoryLimit = SIZE_T(kDecodingBytes);
-    if (job) ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    if (job)
+        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     if (job) ::AssignProcessToJobObject(job, child.hProcess);
     ::ResumeThread(child.hThread);
     // The limits are also watched from here, where a job's are not kept (as under Wine).
@@ -135,8 +149,8 @@ DecodedPicture decodeInChild(int fd)
             ::TerminateProcess(child.hProcess, 2);
     DWORD status = 1, read = 0;
     ::GetExitCodeProcess(child.hProcess, &status);
-    const bool late = processorTime(child.hProcess) > kProcessorTime ||
-                      ::GetTickCount64() - start > kDeadlineMs;
+    const bool late =
+        processorTime(child.hProcess) > kProcessorTime || ::GetTickCount64() - start > kDeadlineMs;
     Answer answer{};
     const bool answered = status == 0 &&
                           ::ReadFile(answers, &answer, sizeof answer, &read, nullptr) &&
@@ -154,8 +168,9 @@ DecodedPicture decodeInChild(int fd)
     if (answer.error[0]) return failure(QString::fromUtf8(answer.error));
     if (!view) return failure(QStringLiteral("解码图片时出错"));
     // The rows are mapped, not copied; the picture unmaps them when it goes.
-    const QImage image(static_cast<uchar*>(view), answer.width, answer.height, QImage::Format_RGB32,
-                       [](void* at) { ::UnmapViewOfFile(at); }, view);
+    const QImage image(
+        static_cast<uchar*>(view), answer.width, answer.height, QImage::Format_RGB32,
+        [](void* at) { ::UnmapViewOfFile(at); }, view);
     return {image, {}, QImageIOHandler::Transformations::fromInt(answer.turn)};
 }
 

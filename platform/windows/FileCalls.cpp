@@ -33,11 +33,15 @@ int move(const QString& from, const QString& to, DWORD replace)
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) &&
         !QFileInfo(to).fileName().startsWith(u'.'))
         ::SetFileAttributesW(native(from).c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_HIDDEN));
-    return ::MoveFileExW(native(from).c_str(), native(to).c_str(),
-                         replace | MOVEFILE_WRITE_THROUGH)
+    return ::MoveFileExW(native(from).c_str(), native(to).c_str(), replace | MOVEFILE_WRITE_THROUGH)
                ? 0
                : lastError();
 }
+
+// The folder's leftovers are matched by a regular expression on a worker thread. Compiled to
+// machine code, such an expression leaves a stack behind in the thread, and freeing it when the
+// thread ends crashes this build of Qt; interpreted, it costs microseconds.
+[[maybe_unused]] const bool g_interpretedExpressions = qputenv("QT_ENABLE_REGEXP_JIT", "0");
 
 } // namespace
 
@@ -61,7 +65,7 @@ int checkReplaceable(const QString& path)
         const int error = lastError(); // a new name, or a missing folder found later
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY_NOT_SUPPORTED;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
     if (attributes & (FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) return NotRegularFile;
     if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
     const HANDLE file = ::CreateFileW(native(path).c_str(), DELETE,
@@ -93,9 +97,7 @@ int writeAll(Handle file, const unsigned char* data, std::size_t size)
     return 0;
 }
 
-void finished(Handle)
-{
-}
+void finished(Handle) {}
 
 int syncAndClose(Handle& file)
 {

@@ -21,16 +21,16 @@ DecodedPicture draw(HENHMETAFILE metafile)
         return failure(QStringLiteral("图元文件的头部已损坏"));
     }
     const RECTL& frame = header.rclFrame; // inclusive, in hundredths of a millimetre
-    const QSize size = drawingSize(QSizeF(frame.right - frame.left + 1.0,
-                                          frame.bottom - frame.top + 1.0) *
-                                   kPixelsPerHundredthMm);
+    const QSize size =
+        drawingSize(QSizeF(frame.right - frame.left + 1.0, frame.bottom - frame.top + 1.0) *
+                    kPixelsPerHundredthMm);
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.width(), -size.height(), 1, 32, BI_RGB};
+    info.bmiHeader = {
+        sizeof(BITMAPINFOHEADER), size.width(), -size.height(), 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     const HDC dc = ::CreateCompatibleDC(nullptr);
-    const HBITMAP bitmap = size.isEmpty() ? nullptr
-                                          : ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits,
-                                                               nullptr, 0);
+    const HBITMAP bitmap =
+        size.isEmpty() ? nullptr : ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     QImage image;
     if (bitmap) {
         const HGDIOBJ old = ::SelectObject(dc, bitmap);
@@ -70,16 +70,15 @@ DecodedPicture decodeWmf(const QByteArray& data)
     }
     const qsizetype skip = placeable ? 22 : 0;
     if (data.size() <= skip) return failure(QStringLiteral("图元文件的头部已损坏"));
-    return draw(::SetWinMetaFileBits(UINT(data.size() - skip),
-                                     reinterpret_cast<const BYTE*>(data.constData() + skip),
-                                     nullptr, picture.xExt > 0 && picture.yExt > 0 ? &picture
-                                                                                    : nullptr));
+    return draw(::SetWinMetaFileBits(
+        UINT(data.size() - skip), reinterpret_cast<const BYTE*>(data.constData() + skip), nullptr,
+        picture.xExt > 0 && picture.yExt > 0 ? &picture : nullptr));
 }
 
 DecodedPicture decodeEmf(const QByteArray& data)
 {
-    return draw(::SetEnhMetaFileBits(UINT(data.size()),
-                                     reinterpret_cast<const BYTE*>(data.constData())));
+    return draw(
+        ::SetEnhMetaFileBits(UINT(data.size()), reinterpret_cast<const BYTE*>(data.constData())));
 }
 
 } // namespace platform::decode

@@ -21,7 +21,7 @@ QString openPictureFile(const QString& path, QFile& file)
     return file.open(QIODevice::ReadOnly) ? QString() : systemErrorText(int(::GetLastError()));
 }
 
-QImage readPngFirst(QFile&, bool&)
+QImage readPngFirst(QFile&, bool)
 {
     return {};
 }
