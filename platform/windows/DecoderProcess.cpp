@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <thread>
 
 #include <io.h>
 #include <windows.h>
@@ -25,15 +26,25 @@ namespace {
 // the decoder's own buffers and the libraries.
 constexpr qint64 kDecodingBytes = qint64(kAllocationLimitMb) * 3 / 2 * 1024 * 1024;
 // Processor time, in the 100 ns units Windows counts in; stopped a little before three seconds,
-// so that a refusal still comes within three.
+// so that a refusal still comes within three. Ten seconds on the clock at most.
 constexpr ULONGLONG kProcessorTime = 28'000'000;
-constexpr ULONGLONG kDeadlineMs = 10'000;
+constexpr DWORD kDeadlineMs = 10'000, kTooLong = 4; // the copy's status when it stops itself
 struct Answer
 {
     qint32 width, height, turn;
     quint64 rows;    // the mapping that holds them, as the parent's handle
     char error[256]; // UTF-8, the reason when there is no picture
 };
+
+ULONGLONG processorTime(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    const auto count = [](FILETIME t) {
+        return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+    };
+    return count(kernel) + count(user);
+}
 
 // The copy: the picture, then the answer, then gone. A crash ends it quietly, without the
 // system's report box. It starts before the program's own static objects are made, the list
@@ -42,6 +53,12 @@ struct Answer
 {
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { ::ExitProcess(3); });
+    // The job's limit on processor time, kept here too, as Wine does not keep it.
+    std::thread([] {
+        while (processorTime(::GetCurrentProcess()) < kProcessorTime)
+            ::Sleep(20);
+        ::ExitProcess(kTooLong);
+    }).detach();
     for (const auto plugin :
          {qt_static_plugin_QGifPlugin, qt_static_plugin_QICOPlugin, qt_static_plugin_QJpegPlugin})
         qRegisterStaticPluginFunction(plugin());
@@ -82,16 +99,6 @@ struct Answer
                         &answers) == 3 &&
            (decodeForParent(HANDLE(picture), HANDLE(parent), HANDLE(answers)), true);
 }();
-
-ULONGLONG processorTime(HANDLE process)
-{
-    FILETIME created, exited, kernel, user;
-    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    const auto count = [](FILETIME t) {
-        return ULONGLONG(t.dwHighDateTime) << 32 | t.dwLowDateTime;
-    };
-    return count(kernel) + count(user);
-}
 
 HANDLE inheritable(HANDLE handle, DWORD access, DWORD options)
 {
@@ -135,22 +142,18 @@ DecodedPicture decodeInChild(int fd)
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_PROCESS_TIME | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = LONGLONG(kProcessorTime);
+    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart =
+        30'000'000; // behind the copy's own
     limits.ProcessMemoryLimit = SIZE_T(kDecodingBytes);
     if (job)
         ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     if (job) ::AssignProcessToJobObject(job, child.hProcess);
     ::ResumeThread(child.hThread);
-    // The limits are also watched from here, where a job's are not kept (as under Wine).
-    const ULONGLONG start = ::GetTickCount64();
-    while (::WaitForSingleObject(child.hProcess, 20) == WAIT_TIMEOUT)
-        if (processorTime(child.hProcess) > kProcessorTime ||
-            ::GetTickCount64() - start > kDeadlineMs)
-            ::TerminateProcess(child.hProcess, 2);
+    if (::WaitForSingleObject(child.hProcess, kDeadlineMs) == WAIT_TIMEOUT)
+        ::TerminateProcess(child.hProcess, kTooLong);
+    ::WaitForSingleObject(child.hProcess, INFINITE);
     DWORD status = 1, read = 0;
     ::GetExitCodeProcess(child.hProcess, &status);
-    const bool late =
-        processorTime(child.hProcess) > kProcessorTime || ::GetTickCount64() - start > kDeadlineMs;
     Answer answer{};
     const bool answered = status == 0 &&
                           ::ReadFile(answers, &answer, sizeof answer, &read, nullptr) &&
@@ -164,7 +167,7 @@ DecodedPicture decodeInChild(int fd)
                      ? ::MapViewOfFile(rows, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, SIZE_T(bytes))
                      : nullptr;
     if (rows) ::CloseHandle(rows); // the view keeps the mapping
-    if (late) return failure(QStringLiteral("图片过于复杂，无法及时解码"));
+    if (status == kTooLong) return failure(QStringLiteral("图片过于复杂，无法及时解码"));
     if (answer.error[0]) return failure(QString::fromUtf8(answer.error));
     if (!view) return failure(QStringLiteral("解码图片时出错"));
     // The rows are mapped, not copied; the picture unmaps them when it goes.
