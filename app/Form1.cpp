@@ -4,7 +4,6 @@
 #include "platform/Background.h"
 #include "platform/MsgBox.h"
 #include "platform/PictureFiles.h"
-#include "platform/RuntimeError.h"
 #include "platform/StagedPictures.h"
 
 using namespace platform;
@@ -18,10 +17,8 @@ Form1::Form1()
 
 void Form1::Form_Load()
 {
-    Line1.setVisible(false);
-    Line2.setVisible(false);
-    Line3.setVisible(false);
-    Line4.setVisible(false);
+    for (Line* line : {&Line1, &Line2, &Line3, &Line4})
+        line->setVisible(false);
 
     Line1.setX1(third(p1.ScaleWidth()));
     Line1.setX2(third(p1.ScaleWidth()));
@@ -40,53 +37,45 @@ void Form1::Form_Load()
 // picture came from.
 void Form1::Command1_Click()
 {
-    try {
-        CommonDialog1.setFileName(QString());
-        CommonDialog1.setInitDir(SourceFolder);
-        CommonDialog1.ShowOpen();
-        if (CommonDialog1.FileName() == QString()) return;
-        loadPictureFile(DataObject({CommonDialog1.FileName()}));
-    } catch (const RuntimeError& error) {
-        loadFailed(error.description());
-    }
+    CommonDialog1.setFileName(QString());
+    CommonDialog1.setInitDir(SourceFolder);
+    CommonDialog1.ShowOpen();
+    if (CommonDialog1.FileName() == QString()) return;
+    loadPictureFile(DataObject({CommonDialog1.FileName()}));
 }
 
 // A file dropped on the preview, or named on the command line; only the
 // first of several is loaded.
 void Form1::p1_OLEDragDrop(DataObject& Data)
 {
-    try {
-        loadPictureFile(Data);
-    } catch (const RuntimeError& error) {
-        loadFailed(error.description());
-    }
+    loadPictureFile(Data);
 }
 
 // The first file of `data`, chosen or dropped.  The old picture is let go
 // first, before the data is read: two full-size pictures are never held at
 // once, and data without a file leaves nothing shown and nothing loaded.
 // The file is decoded once: the preview and the full-size copy that is cut
-// come from the same picture.  Picture1's picture marks it as loaded.
+// come from the same picture.  Picture1's picture marks it as loaded; a
+// file that cannot be loaded is reported and leaves none.
 void Form1::loadPictureFile(const DataObject& data)
 {
-    p1.setPicture(LoadPicture());
-    Picture3.setPicture(LoadPicture());
-    Picture1.setPicture(Nothing);
-    p1.setAccessibleDescription(QStringLiteral("未载入图片"));
-    const QString path = data.Files(1);
-    const Picture picture = LoadPicture(path);
-    p1.PaintPicture(picture, 0, 0, p1.ScaleWidth(), p1.ScaleHeight());
-    Picture3.setPicture(picture);
-    Picture1.setPicture(Picture3.Image());
-    SourceFolder = path.left(path.lastIndexOf(PathSeparator()) + 1);
-    SourcePath = path;
-    p1.setAccessibleDescription(QStringLiteral("已载入图片：") + path.mid(SourceFolder.size()));
-}
-
-void Form1::loadFailed(const QString& reason)
-{
-    MsgBox(QStringLiteral("图片格式错误"), 16, QStringLiteral("警告："), reason);
-    Picture1.setPicture(Nothing);
+    try {
+        p1.setPicture(LoadPicture());
+        Picture3.setPicture(LoadPicture());
+        Picture1.setPicture(Nothing);
+        p1.setAccessibleDescription(QStringLiteral("未载入图片"));
+        const QString path = data.Files(1);
+        const Picture picture = LoadPicture(path);
+        p1.PaintPicture(picture, 0, 0, p1.ScaleWidth(), p1.ScaleHeight());
+        Picture3.setPicture(picture);
+        Picture1.setPicture(Picture3.Image());
+        SourceFolder = path.left(path.lastIndexOf(PathSeparator()) + 1);
+        SourcePath = path;
+        p1.setAccessibleDescription(QStringLiteral("已载入图片：") + path.mid(SourceFolder.size()));
+    } catch (const RuntimeError& error) {
+        MsgBox(QStringLiteral("图片格式错误"), 16, QStringLiteral("警告："), error.description());
+        Picture1.setPicture(Nothing);
+    }
 }
 
 bool Form1::pictureLoaded() const
@@ -162,10 +151,8 @@ void Form1::Check2_Click()
         Check2.setValue(0);
         return;
     }
-    Line1.setVisible(show);
-    Line2.setVisible(show);
-    Line3.setVisible(show);
-    Line4.setVisible(show);
+    for (Line* line : {&Line1, &Line2, &Line3, &Line4})
+        line->setVisible(show);
 }
 
 // Show the thank-you card over the preview; the loaded picture stays loaded.

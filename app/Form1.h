@@ -2,11 +2,8 @@
 
 #include "platform/CommonDialog.h"
 #include "platform/Controls.h"
-#include "platform/DataObject.h"
 #include "platform/Form.h"
 #include "platform/PictureBox.h"
-
-#include <QString>
 
 // The one window: a strip of buttons over a square preview.  The controls
 // are declared in the order they are created; see Form1Design.cpp for their
@@ -46,7 +43,6 @@ public:
 private:
     void InitializeComponent();
     void loadPictureFile(const platform::DataObject& data);
-    void loadFailed(const QString& reason);
     [[nodiscard]] bool pictureLoaded() const;
     [[nodiscard]] bool loadedPictureIsATile() const;
     void cutIntoTiles();

@@ -25,13 +25,9 @@ double twoThirds(double v)
 
 Rect tileSource(int n, double innerWidth, double innerHeight)
 {
-    const int row = (n - 1) / 3;
-    const int column = (n - 1) % 3;
-    const double tw = third(innerWidth);
-    const double th = third(innerHeight);
-    const double x[] = {0.0, tw, twoThirds(innerWidth)};
-    const double y[] = {0.0, th, twoThirds(innerHeight)};
-    return Rect{x[column], y[row], tw, th};
+    // The column's and the row's multiple of a third; the third doubled is twoThirds exactly.
+    const double width = third(innerWidth), height = third(innerHeight);
+    return Rect{(n - 1) % 3 * width, (n - 1) / 3 * height, width, height};
 }
 
 QString tileFileName(int n)

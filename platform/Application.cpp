@@ -6,7 +6,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QTimer>
 #include <QTranslator>
 
@@ -36,7 +35,8 @@ Application::Application(int& argc, char** argv, const QString& name)
     if (!understood || parser.isSet(help) || parser.isSet(version)) {
         const QCoreApplication console(argc, argv); // names the program in the usage line
         if (!understood) parser.setApplicationDescription(parser.errorText());
-        understood && parser.isSet(version) ? parser.showVersion() : parser.showHelp(understood ? 0 : 2);
+        if (understood && parser.isSet(version)) parser.showVersion();
+        parser.showHelp(understood ? 0 : 2);
     }
     m_app = std::make_unique<QApplication>(argc, argv);
     parser.process(*m_app);

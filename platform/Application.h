@@ -2,9 +2,6 @@
 
 #include "platform/DataObject.h"
 
-#include <functional>
-#include <memory>
-
 class QApplication;
 class QTranslator;
 

@@ -2,7 +2,6 @@
 
 #include "platform/RuntimeError.h"
 
-#include <QEventLoop>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QThread>

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <functional>
-
 class QAbstractButton;
 
 namespace platform {

@@ -4,9 +4,7 @@
 #include "platform/Scale.h"
 
 #include <QGuiApplication>
-#include <QIcon>
 #include <QScreen>
-#include <QVariant>
 #include <QWidget>
 
 #include <algorithm>
@@ -64,11 +62,6 @@ void Form::applyWindowFlags()
     m_window->setWindowFlags(flags);
 }
 
-void Form::setStartUpPosition(int position)
-{
-    m_startUpPosition = position;
-}
-
 void Form::setIcon(const QStringList& paths)
 {
     QIcon icon;
@@ -113,8 +106,7 @@ void Form::focusInTabOrder()
         const QVariant index = child->property(TabIndexProperty);
         if (index.isValid()) order.emplace_back(index.toInt(), child);
     }
-    std::sort(order.begin(), order.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::ranges::sort(order, {}, &std::pair<int, QWidget*>::first);
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1].second, order[i].second);
     if (!order.empty()) order.front().second->setFocus(Qt::OtherFocusReason);

@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
-
-#include <functional>
-#include <memory>
 
 class QWidget;
 
@@ -27,7 +23,7 @@ public:
     void setBorderStyle(int style);
     void setMaxButton(bool enabled);
     // 2: centred on the screen when first shown.
-    void setStartUpPosition(int position);
+    void setStartUpPosition(int position) { m_startUpPosition = position; }
     // The same artwork at several sizes, from files or resources (":/...").
     void setIcon(const QStringList& paths);
 

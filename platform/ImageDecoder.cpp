@@ -1,9 +1,6 @@
-#include "ImageDecoder.h"
-
 #include "decode/Decoders.h"
 
 #include <QColorSpace>
-#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QtEndian>
@@ -47,19 +44,17 @@ QImage toOpaqueSrgb(QImage image)
     return flat;
 }
 
-DecodedPicture success(QImage image)
+DecodedPicture success(QImage image, QImageIOHandler::Transformations turn = {})
 {
     // Some of Qt's readers (MNG) report success with no picture.
     if (image.isNull()) return failure(QStringLiteral("图片无法解码"));
-    return {toOpaqueSrgb(std::move(image)), QString()};
+    return {toOpaqueSrgb(std::move(image)), QString(), turn};
 }
 
 DecodedPicture fromDecoded(DecodedPicture result)
 {
     if (result.image.isNull()) return failure(std::move(result.error));
-    DecodedPicture decoded = success(std::move(result.image));
-    decoded.turn = result.turn;
-    return decoded;
+    return success(std::move(result.image), result.turn);
 }
 
 // Qt's reader explains itself in English unless a translator is installed; the user reads ours.
@@ -78,8 +73,7 @@ DecodedPicture readLargestIcon(QImageReader& reader)
 {
     int best = -1;
     std::pair<qint64, int> bestAreaAndDepth{0, 0};
-    for (int i = 0; i < reader.imageCount(); ++i) {
-        if (!reader.jumpToImage(i)) break;
+    for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
         const QSize size = reader.size();
         const std::pair<qint64, int> areaAndDepth{
             qint64(size.width()) * size.height(),
@@ -176,10 +170,9 @@ DecodedPicture decodeOpenFile(QFile& file)
 
 DecodedPicture decodePictureFile(const QString& path)
 {
-    QFile file;
     // Pictures stored inside the program (":/thanks.jpg") are Qt resources, not files on disk.
     const bool stored = path.startsWith(QLatin1String(":/"));
-    if (stored) file.setFileName(path);
+    QFile file(stored ? path : QString());
     if (stored && !file.open(QIODevice::ReadOnly))
         return failure(QStringLiteral("程序内置的图片无法读取"));
     if (QString reason = stored ? QString() : openPictureFile(path, file); !reason.isEmpty())

@@ -1,7 +1,5 @@
 #pragma once
-#include <QImage>
 #include <QImageIOHandler>
-#include <QString>
 namespace platform {
 struct DecodedPicture
 {

@@ -68,9 +68,7 @@ ModalHost& modalHost()
 
 ModalHost* setModalHost(ModalHost* host)
 {
-    ModalHost* previous = g_host;
-    g_host = host;
-    return previous;
+    return std::exchange(g_host, host);
 }
 
 } // namespace platform

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QImage>
 #include <QImageIOHandler>
 
 namespace platform {

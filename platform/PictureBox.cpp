@@ -10,12 +10,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
-#include <QPalette>
 #include <QTimer>
-#include <QUrl>
-
-#include <algorithm>
-#include <cmath>
 
 namespace platform {
 namespace {
@@ -59,17 +54,13 @@ bool isExactCopy(QSize size, const QRectF& target, const QRectF& source, QSize a
 // Copying them instead costs about 25 ms for the nine tiles of a
 // 24-megapixel photo, a quarter of the whole cut.  The view keeps the
 // picture alive, and Qt copies the rows before anybody draws into it.
-void releaseKept(void* kept)
-{
-    delete static_cast<QImage*>(kept);
-}
-
 QImage rowsOf(const QImage& image, const QRect& part)
 {
     auto* kept = new QImage(image);
     const uchar* first = kept->constScanLine(part.y()) + qsizetype(part.x()) * 4;
-    QImage rows(first, part.width(), part.height(), kept->bytesPerLine(), kept->format(),
-                releaseKept, kept);
+    QImage rows(
+        first, part.width(), part.height(), kept->bytesPerLine(), kept->format(),
+        [](void* view) { delete static_cast<QImage*>(view); }, kept);
     rows.setDotsPerMeterX(image.dotsPerMeterX());
     rows.setDotsPerMeterY(image.dotsPerMeterY());
     return rows;
@@ -177,8 +168,7 @@ void PictureBox::resizeArea(QSize pixels)
     pixels = pixels.expandedTo(QSize(1, 1));
     if (pixels == m_area) return;
     m_area = pixels;
-    m_drawing = QImage();
-    drawingChanged();
+    Cls();
 }
 
 QRectF PictureBox::toPixels(double x, double y, double width, double height) const
@@ -211,10 +201,9 @@ void PictureBox::paint(const platform::Picture& picture, const QRectF& target, c
     if (picture.isEmpty())
         throw RuntimeError(RuntimeError::InvalidPicture, QStringLiteral("无效的图片"));
     for (const double value : {target.x(), target.y(), target.width(), target.height(), source.x(),
-                               source.y(), source.width(), source.height()}) {
+                               source.y(), source.width(), source.height()})
         if (!std::isfinite(value))
             throw RuntimeError(RuntimeError::Overflow, QStringLiteral("溢出"));
-    }
     const QSize size = picture.size();
     const bool exact = isExactCopy(size, target, source, m_area);
     if (exact && !picture.turn() && picture.image().format() == QImage::Format_RGB32) {
@@ -300,9 +289,6 @@ private:
 VisiblePictureBox::VisiblePictureBox(Form& form) : m_widget(new PreviewWidget(*this, form.widget()))
 {
 }
-
-// The widget belongs to the window, which deletes it.
-VisiblePictureBox::~VisiblePictureBox() = default;
 
 void VisiblePictureBox::Move(double left, double top, double width, double height)
 {

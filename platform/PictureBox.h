@@ -4,14 +4,6 @@
 #include "platform/Picture.h"
 #include "platform/Scale.h"
 
-#include <QImage>
-#include <QSize>
-#include <QString>
-
-#include <functional>
-#include <memory>
-#include <vector>
-
 namespace platform {
 
 class Form;
@@ -90,7 +82,6 @@ class VisiblePictureBox : public PictureBox
 {
 public:
     explicit VisiblePictureBox(Form& form);
-    ~VisiblePictureBox() override;
 
     // Place and outer size on the form, in twips.
     void Move(double left, double top, double width, double height);
@@ -113,7 +104,7 @@ private:
 
     void drawingChanged() override;
 
-    PreviewWidget* m_widget;
+    PreviewWidget* m_widget; // belongs to the window, which deletes it
     std::vector<const Line*> m_lines;
 };
 

@@ -2,12 +2,9 @@
 
 #include "platform/Background.h"
 #include "platform/ImageDecoder.h"
-#include "platform/RuntimeError.h"
 #include "platform/StagedPictures.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <filesystem>
 #include <new>

@@ -2,9 +2,6 @@
 
 #include "platform/Picture.h"
 
-#include <QChar>
-#include <QString>
-
 namespace platform {
 
 // The separator of paths as the open dialog and a drop give them.

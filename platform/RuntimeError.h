@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-
-#include <exception>
-#include <functional>
 
 namespace platform {
 

@@ -6,10 +6,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
-#include <QRegularExpression>
 #include <QtEndian>
 
 #include <algorithm>
@@ -42,8 +38,8 @@ enum class Aside { None, Linked, Moved };
 struct StagedPictures::Staged
 {
     QString path;
-    QString staged; // the new file under its hidden name
-    QString aside;  // the old file's hidden name while the set is put in place
+    QString staged;          // the new file under its hidden name
+    QString aside;           // the old file's hidden name while the set is put in place
     files::Handle file = -1; // open until the commit has synced it
     Aside oldFile = Aside::None;
     bool placed = false;
@@ -84,7 +80,8 @@ void sweepLeftovers(const QString& folder, std::vector<std::pair<QString, QStrin
         const QString target = dir.filePath(match.captured(1));
         const QString kind = match.captured(4);
         if (finished.contains(match.captured(2)) && kind != QLatin1String("commit"))
-            kind == QLatin1String("new") ? void(files::rename(file, target)) : void(QFile::remove(file));
+            kind == QLatin1String("new") ? void(files::rename(file, target))
+                                         : void(QFile::remove(file));
         else if (kind == QLatin1String("new"))
             QFile::remove(file);
         else if (kind == QLatin1String("old") && !files::renameNoReplace(file, target))
@@ -151,7 +148,7 @@ void writeBitmap(const QImage& picture, const QString& path, files::Handle file)
     if (image.isNull()) throw std::bad_alloc();
     const std::size_t row = rowBytes(image), pixels = 3 * std::size_t(image.width());
     const std::size_t size = HeaderBytes + row * std::size_t(image.height());
-    if (size > 0xFFFFFFFFu) throw saveError(files::TooLarge, path); // more than a bitmap's header counts
+    if (size > 0xFFFFFFFFu) throw saveError(files::TooLarge, path); // past the header's 32 bits
     const std::size_t rows = std::clamp<std::size_t>(512 * 1024 / row, 1, image.height());
     const std::unique_ptr<unsigned char[]> piece(new unsigned char[HeaderBytes + rows * row]);
     for (int y = image.height() - 1; y >= 0;) {

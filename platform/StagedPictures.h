@@ -3,11 +3,6 @@
 #include "platform/Picture.h"
 #include "platform/RuntimeError.h"
 
-#include <QString>
-
-#include <utility>
-#include <vector>
-
 namespace platform {
 
 // A picture that could not be written; path() names the file.

@@ -1,11 +1,7 @@
 #pragma once
 #include "platform/ImageDecoder.h"
 
-#include <QByteArrayView>
 #include <QFile>
-
-#include <algorithm>
-#include <cstdio>
 
 // The readers for what Qt cannot read, or not well enough. Each hands back its picture in
 // whatever format and colour space suited its library, tagged with its colour space if known;

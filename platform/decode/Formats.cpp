@@ -2,8 +2,6 @@
 
 #include <QtEndian>
 
-#include <array>
-
 // Formats recognised by their first bytes, for the readers Qt does not have.
 namespace platform::decode {
 
@@ -14,8 +12,8 @@ bool looksLikeJpeg(QByteArrayView head)
 
 bool looksLikeHeif(QByteArrayView head)
 {
-    static constexpr std::array<const char*, 8> brands = {"heic", "heix", "mif1", "msf1",
-                                                          "heim", "heis", "hevc", "hevx"};
+    static constexpr const char* brands[] = {"heic", "heix", "mif1", "msf1",
+                                             "heim", "heis", "hevc", "hevx"};
     if (head.size() < 16 || head.sliced(4, 4) != "ftyp") return false;
     // The box holds the major brand at 8 and the compatible brands from 16 to its end; the
     // minor version at 12 is not a brand.
@@ -42,8 +40,7 @@ bool looksLikeWmf(QByteArrayView head)
 
 bool looksLikeEmf(QByteArrayView head)
 {
-    return head.size() >= 88 &&
-           qFromLittleEndian<quint32>(head.data()) == 1u &&
+    return head.size() >= 88 && qFromLittleEndian<quint32>(head.data()) == 1u &&
            qFromLittleEndian<quint32>(head.data() + 40) == 0x464D4520u /* " EMF" */;
 }
 

@@ -12,10 +12,6 @@
 namespace platform::decode {
 namespace {
 
-constexpr quint32 kHeaderRecord = 1;
-constexpr quint32 kSignature = 0x464D4520; // " EMF"
-constexpr qsizetype kHeaderBytes = 88;
-
 struct Header
 {
     QRectF bounds; // the drawing's extent, in the reference device's pixels
