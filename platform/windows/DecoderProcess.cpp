@@ -25,9 +25,10 @@ namespace {
 // The memory the copy may take: a picture at the allocation limit and half as much again for
 // the decoder's own buffers and the libraries.
 constexpr qint64 kDecodingBytes = qint64(kAllocationLimitMb) * 3 / 2 * 1024 * 1024;
-// Processor time, in the 100 ns units Windows counts in; stopped a little before three seconds,
-// so that a refusal still comes within three. Ten seconds on the clock at most.
-constexpr ULONGLONG kProcessorTime = 28'000'000;
+// Processor time, in the 100 ns units Windows counts in: the copy stops itself a little before
+// three seconds, so that a refusal still comes within three, and the job stops it at three.
+// Ten seconds on the clock at most.
+constexpr ULONGLONG kProcessorTime = 28'000'000, kJobProcessorTime = 30'000'000;
 constexpr DWORD kDeadlineMs = 10'000, kTooLong = 4; // the copy's status when it stops itself
 struct Answer
 {
@@ -142,8 +143,7 @@ DecodedPicture decodeInChild(int fd)
     limits.BasicLimitInformation.LimitFlags =
         JOB_OBJECT_LIMIT_PROCESS_TIME | JOB_OBJECT_LIMIT_PROCESS_MEMORY |
         JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart =
-        30'000'000; // behind the copy's own
+    limits.BasicLimitInformation.PerProcessUserTimeLimit.QuadPart = LONGLONG(kJobProcessorTime);
     limits.ProcessMemoryLimit = SIZE_T(kDecodingBytes);
     if (job)
         ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
