@@ -224,8 +224,8 @@ void StagedPictures::Commit()
     }
     for (const Staged& staged : m_staged) {
         if (staged.oldFile != Aside::None) QFile::remove(staged.aside);
-        for (const auto& [target, kept] : m_kept)
-            if (target == staged.path) QFile::remove(kept);
+        for (const auto& [target, kept] : m_kept) // the folder's names, spelled with "/"
+            if (target == QDir::fromNativeSeparators(staged.path)) QFile::remove(kept);
     }
     discard();
 }
